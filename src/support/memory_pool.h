@@ -1,0 +1,36 @@
+// The memory pool under every allocation of the Resource Manager and the update
+// code: one pool, zero-filled blocks, free. The pool remembers every block it has
+// handed out, so destroying it frees whatever is left.
+//
+// Tests can make the n-th allocation fail and can count the blocks still held.
+#pragma once
+
+#include <cstdint>
+
+// Creates the one pool. The parameter is the pool's growth size (the system uses
+// 32768); it is kept but blocks are allocated individually. False when a pool
+// exists already or the pool cannot be made.
+bool MemoryPoolCreate(uint32_t parameter);
+// Frees every block still held and the pool itself. Harmless without a pool.
+void MemoryPoolDestroy();
+bool MemoryPoolExists();
+
+// A zero-filled block of size bytes (0 is allowed), or null when there is no pool,
+// the size is above MemoryPoolMaxBlock, the system has no memory, or a planned
+// failure fires.
+void *MemoryPoolAllocate(uint32_t size);
+// Returns a block to the pool. Null is ignored.
+void MemoryPoolFree(void *block);
+
+// The largest block the pool hands out (1 GiB).
+constexpr uint32_t MemoryPoolMaxBlock = 0x40000000u;
+
+// Blocks allocated and not yet freed.
+uint32_t MemoryPoolBlockCount();
+// Allocations attempted since the pool was created (failed ones included).
+uint64_t MemoryPoolAllocationCount();
+// The n-th allocation from now (1 = the next) fails; with persistent, every one
+// from the n-th on fails. n = 0 cancels.
+void MemoryPoolFailNth(uint32_t n, bool persistent = false);
+// True once a planned failure has fired since the last MemoryPoolFailNth.
+bool MemoryPoolFailureFired();

@@ -1,0 +1,71 @@
+// A platform wrapper for tests: counts every call by kind and makes chosen calls
+// fail, either the n-th call of a kind (once) or every call from the n-th on.
+// Reads and writes can also be cut short, and the free disk space can be set.
+// A faked failure of an open, delete or move does not touch the real file; a
+// faked failure of a close still closes the real file, so nothing leaks.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/platform.h"
+
+class FaultPlatform : public PlatformWrapper {
+public:
+    // Wraps the backend that is current and installs itself; the destructor
+    // restores the previous backend.
+    FaultPlatform();
+    ~FaultPlatform() override;
+    FaultPlatform(const FaultPlatform &) = delete;
+    FaultPlatform &operator=(const FaultPlatform &) = delete;
+
+    // The n-th call (1 = the next one) of kind op fails. With persistent, every call
+    // from the n-th on fails. n = 0 cancels the plan for op.
+    void FailNth(PlatformOp op, uint32_t n, bool persistent = false);
+    // The n-th read or write moves only `bytes` bytes (fewer than asked) and succeeds.
+    void ShortNth(PlatformOp op, uint32_t n, uint32_t bytes);
+    // DiskFreeBytes reports this many free bytes instead of asking the backend.
+    void SetFreeSpace(uint64_t bytes);
+    void ClearFreeSpace();
+    // Forgets all plans and counts.
+    void Reset();
+
+    // Calls of kind op made so far (failed ones included).
+    uint32_t Calls(PlatformOp op) const;
+    // True once a planned fault has fired since the last Reset.
+    bool Fired() const { return fired_; }
+    // Byte counts asked of every read and every write, in order.
+    const std::vector<uint32_t> &ReadSizes() const { return readSizes_; }
+    const std::vector<uint32_t> &WriteSizes() const { return writeSizes_; }
+
+    FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override;
+    bool FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) override;
+    bool FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) override;
+    uint32_t FileSeek(FileHandle file, uint32_t offset) override;
+    uint32_t FileSize(FileHandle file) override;
+    bool FileClose(FileHandle file) override;
+    bool FileDelete(const char *path) override;
+    bool FileMove(const char *from, const char *to) override;
+    bool DiskFreeBytes(const char *path, uint64_t *freeBytes) override;
+
+private:
+    struct Plan {
+        uint32_t failAt = 0;
+        bool persistent = false;
+        uint32_t shortAt = 0;
+        uint32_t shortBytes = 0;
+    };
+    // Counts a call of kind op; true when this call must fail.
+    bool Count(PlatformOp op);
+    // True when this read or write must be cut to *count bytes.
+    bool CutShort(PlatformOp op, uint32_t *count) const;
+
+    Platform *previous_;
+    Plan plans_[static_cast<int>(PlatformOp::Count)];
+    uint32_t calls_[static_cast<int>(PlatformOp::Count)] = {};
+    bool fired_ = false;
+    bool haveFreeSpace_ = false;
+    uint64_t freeSpace_ = 0;
+    std::vector<uint32_t> readSizes_;
+    std::vector<uint32_t> writeSizes_;
+};

@@ -1,0 +1,66 @@
+#include "common/test_env.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <algorithm>
+
+#include "support/memory_pool.h"
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "sktest-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const char *made = mkdtemp(buffer.data());
+    if (made == nullptr) {
+        ADD_FAILURE() << "cannot make a temporary folder";
+        return;
+    }
+    path_ = made;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::File(const std::string &name) const { return path_ + "/" + name; }
+
+std::vector<uint8_t> ReadWholeFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+bool FileExists(const std::string &path) {
+    std::error_code ignored;
+    return fs::exists(path, ignored);
+}
+
+std::vector<std::string> ListFolder(const std::string &path) {
+    std::vector<std::string> names;
+    for (const auto &entry : fs::directory_iterator(path)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void PoolTest::SetUp() {
+    ASSERT_TRUE(MemoryPoolCreate(32768));
+    baselineBlocks_ = MemoryPoolBlockCount();
+}
+
+void PoolTest::TearDown() {
+    MemoryPoolFailNth(0);
+    EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_) << "blocks were not given back";
+    MemoryPoolDestroy();
+}

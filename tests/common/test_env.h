@@ -1,0 +1,44 @@
+// Shared test helpers: a private temporary folder per test, whole-file reads and
+// writes that bypass the library, and a fixture that owns the memory pool and
+// checks that a test gives back every block it took.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh folder under the system's temporary folder, removed with its contents
+// when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // path() + "/" + name.
+    std::string File(const std::string &name) const;
+
+private:
+    std::string path_;
+};
+
+std::vector<uint8_t> ReadWholeFile(const std::string &path);
+void WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes);
+bool FileExists(const std::string &path);
+// Names in a folder, sorted.
+std::vector<std::string> ListFolder(const std::string &path);
+
+// Creates the memory pool before each test and, after it, expects every block to
+// have been given back before destroying the pool.
+class PoolTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Blocks held at the start of the test (the handle registry keeps none).
+    uint32_t baselineBlocks_ = 0;
+    TempDir temp_;
+};
