@@ -14,6 +14,9 @@ bool MemoryPoolCreate(uint32_t parameter);
 // Frees every block still held and the pool itself. Harmless without a pool.
 void MemoryPoolDestroy();
 bool MemoryPoolExists();
+// Counts the pools created in this process; a registry built on the pool's blocks
+// compares it to know that its blocks are gone.
+uint32_t MemoryPoolGeneration();
 
 // A zero-filled block of size bytes (0 is allowed), or null when there is no pool,
 // the size is above MemoryPoolMaxBlock, the system has no memory, or a planned
