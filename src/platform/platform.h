@@ -29,7 +29,7 @@ constexpr uint32_t kAttributeNormal = 0x80;
 constexpr uint32_t kPlatformFailure = 0xFFFFFFFFu;
 
 // Kinds of call that a test wrapper can make fail.
-enum class PlatformOp { Open, Read, Write, Seek, Close, Delete, Move, FreeSpace, Size, Count };
+enum class PlatformOp { Open, Read, Write, Seek, Close, Delete, Move, FreeSpace, Size, Truncate, Count };
 
 // A backend. Paths use '\' or '/' as separators; a path that starts with a drive
 // letter and a colon names a file through the backend's drive table.
@@ -49,6 +49,9 @@ public:
     virtual uint32_t FileSeek(FileHandle file, uint32_t offset) = 0;
     // The file's size in bytes, or kPlatformFailure (also for files of 4 GiB or more).
     virtual uint32_t FileSize(FileHandle file) = 0;
+    // Cuts the file to size bytes (size is at most the file's size). The file
+    // position is left undefined.
+    virtual bool FileTruncate(FileHandle file, uint32_t size) = 0;
     // Closes the file. The handle is gone afterwards, whatever the result.
     virtual bool FileClose(FileHandle file) = 0;
     virtual bool FileDelete(const char *path) = 0;
@@ -84,6 +87,9 @@ public:
         return target_->FileSeek(file, offset);
     }
     uint32_t FileSize(FileHandle file) override { return target_->FileSize(file); }
+    bool FileTruncate(FileHandle file, uint32_t size) override {
+        return target_->FileTruncate(file, size);
+    }
     bool FileClose(FileHandle file) override { return target_->FileClose(file); }
     bool FileDelete(const char *path) override { return target_->FileDelete(path); }
     bool FileMove(const char *from, const char *to) override { return target_->FileMove(from, to); }
@@ -112,6 +118,7 @@ bool PlatformFileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *d
 bool PlatformFileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done);
 uint32_t PlatformFileSeek(FileHandle file, uint32_t offset);
 uint32_t PlatformFileSize(FileHandle file);
+bool PlatformFileTruncate(FileHandle file, uint32_t size);
 bool PlatformFileClose(FileHandle file);
 bool PlatformFileDelete(const char *path);
 bool PlatformFileMove(const char *from, const char *to);

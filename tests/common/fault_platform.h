@@ -43,6 +43,7 @@ public:
     bool FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) override;
     uint32_t FileSeek(FileHandle file, uint32_t offset) override;
     uint32_t FileSize(FileHandle file) override;
+    bool FileTruncate(FileHandle file, uint32_t size) override;
     bool FileClose(FileHandle file) override;
     bool FileDelete(const char *path) override;
     bool FileMove(const char *from, const char *to) override;
