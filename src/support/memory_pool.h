@@ -22,6 +22,8 @@ uint32_t MemoryPoolGeneration();
 // the size is above MemoryPoolMaxBlock, the system has no memory, or a planned
 // failure fires.
 void *MemoryPoolAllocate(uint32_t size);
+// The size a block was allocated with; 0 for null.
+uint32_t MemoryPoolBlockSize(const void *block);
 // Returns a block to the pool. Null is ignored.
 void MemoryPoolFree(void *block);
 
