@@ -1,0 +1,31 @@
+// Writes into a resource file that can be taken back. Before each write the bytes
+// it will cover are saved; when a later step fails, the saved bytes are written
+// back in reverse order and the file is cut to its old size, so a failed update
+// leaves the file as it was.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+struct UndoEntry;
+
+struct FileUndo {
+    FileHandle file;
+    uint32_t oldSize;
+    UndoEntry *last;  // the most recent write first
+};
+
+// Starts recording writes to file. False when the file's size cannot be had.
+bool UndoBegin(FileUndo *undo, FileHandle file);
+// Saves the bytes that [offset, offset + count) covers inside the old file, then
+// writes. False, with nothing written, when the bytes cannot be saved; false when
+// the write fails (the saved bytes are kept for the rollback).
+bool UndoableWrite(FileUndo *undo, const void *buffer, uint32_t offset, uint32_t count);
+// Puts the saved bytes back and cuts the file to its old size. False when that
+// fails too.
+bool UndoRollback(FileUndo *undo);
+// Keeps what was written and forgets the saved bytes. With cutTo not 0, the file
+// is first cut to cutTo bytes when it is longer; when that fails, everything is
+// rolled back and the result is false.
+bool UndoCommit(FileUndo *undo, uint32_t cutTo);

@@ -1,0 +1,202 @@
+#include "resources/map_block.h"
+
+#include <cstring>
+#include <new>
+
+#include "resources/handles.h"
+#include "support/file_io.h"
+
+namespace {
+
+// A set of byte positions inside a window of a map, used to prove that no two
+// reference runs, or no two names, share a byte. It lives in a pool block rather
+// than on the stack. The window is at most 64 KiB
+// for runs (they lie below the 16-bit name-list offset) and 32 KiB + 256 for
+// names (their offsets are signed 16-bit).
+class ByteClaims {
+public:
+    static constexpr uint32_t kWindow = 0x10000 + 0x8000 + 0x100;
+
+    explicit ByteClaims(uint32_t base) : base_(base) { std::memset(bits_, 0, sizeof bits_); }
+
+    // Claims [start, start + length); false when a byte is claimed already or lies
+    // outside the window.
+    bool Claim(uint32_t start, uint32_t length) {
+        if (start < base_ || start - base_ > kWindow || length > kWindow - (start - base_)) {
+            return false;
+        }
+        for (uint32_t i = start - base_; i < start - base_ + length; ++i) {
+            uint8_t mask = static_cast<uint8_t>(1u << (i & 7));
+            if (bits_[i >> 3] & mask) return false;
+            bits_[i >> 3] |= mask;
+        }
+        return true;
+    }
+
+private:
+    uint32_t base_;
+    uint8_t bits_[kWindow / 8 + 1];
+};
+
+bool ValidateTypeList(const uint8_t *map, uint32_t size) {
+    if (LoadU16(map + kMapTypeListField) != kTypeListOffset) return false;
+    if (LoadI16(map + kMapTypeCountField) < -1) return false;
+    uint64_t typesEnd = kTypeListOffset + uint64_t{kTypeEntrySize} * MapTypeCount(map);
+    uint32_t nameList = MapNameListOffset(map);
+    return typesEnd <= nameList && nameList <= size;
+}
+
+bool ValidateReferenceRuns(const uint8_t *map) {
+    uint32_t types = MapTypeCount(map);
+    uint32_t typesEnd = kTypeListOffset + kTypeEntrySize * types;
+    uint32_t nameList = MapNameListOffset(map);
+    ByteClaims *claims = static_cast<ByteClaims *>(NewPointer(sizeof(ByteClaims)));
+    if (claims == nullptr) return false;
+    new (claims) ByteClaims(typesEnd);
+    bool ok = true;
+    for (uint32_t t = 0; t < types && ok; ++t) {
+        uint32_t typeEntry = TypeEntryAt(t);
+        int16_t countMinusOne = LoadI16(map + typeEntry + 4);
+        if (countMinusOne < -1) {
+            ok = false;
+        } else if (countMinusOne >= 0) {
+            int32_t offset = TypeRefListOffset(map, typeEntry);
+            uint64_t start = uint64_t{kTypeListOffset} + static_cast<uint64_t>(offset < 0 ? 0 : offset);
+            uint64_t length = uint64_t{kRefEntrySize} * TypeRefCount(map, typeEntry);
+            ok = offset >= 0 && start >= typesEnd && start + length <= nameList &&
+                 claims->Claim(static_cast<uint32_t>(start), static_cast<uint32_t>(length));
+        }
+    }
+    DisposePointer(claims);
+    return ok;
+}
+
+bool ValidateNames(const uint8_t *map, uint32_t size) {
+    uint32_t nameList = MapNameListOffset(map);
+    ByteClaims *claims = static_cast<ByteClaims *>(NewPointer(sizeof(ByteClaims)));
+    if (claims == nullptr) return false;
+    new (claims) ByteClaims(nameList);
+    bool ok = ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        int16_t offset = RefNameOffset(map, ref);
+        if (offset == kNoName) return true;
+        if (offset < 0) return false;
+        uint64_t at = uint64_t{nameList} + static_cast<uint32_t>(offset);
+        if (at >= size) return false;
+        uint32_t length = 1u + map[at];
+        return at + length <= size && claims->Claim(static_cast<uint32_t>(at), length);
+    });
+    DisposePointer(claims);
+    return ok;
+}
+
+}  // namespace
+
+bool ValidateMapBlock(const uint8_t *map, uint32_t size) {
+    if (map == nullptr || size < kMapHeaderSize || MapLength(map) != size) return false;
+    return ValidateTypeList(map, size) && ValidateReferenceRuns(map) && ValidateNames(map, size);
+}
+
+const uint8_t *RefName(const uint8_t *map, uint32_t ref) {
+    int16_t offset = RefNameOffset(map, ref);
+    if (offset < 0) return nullptr;
+    return map + MapNameListOffset(map) + static_cast<uint32_t>(offset);
+}
+
+uint8_t *ReadMapBlock(FileHandle file) {
+    FileHeader header;
+    if (!ReadFileHeader(file, &header)) return nullptr;
+    uint32_t fileSize = PlatformFileSize(file);
+    if (fileSize == kPlatformFailure || header.dataOffset != kDataAreaOffset ||
+        header.mapLength < kMapHeaderSize ||
+        uint64_t{header.dataOffset} + header.dataLength > header.mapOffset ||
+        !RangeInside(header.mapOffset, header.mapLength, fileSize)) {
+        return nullptr;
+    }
+    uint8_t *map = static_cast<uint8_t *>(NewPointer(header.mapLength));
+    if (map == nullptr) return nullptr;
+    uint8_t headerBytes[kFileHeaderSize];
+    EncodeFileHeader(header, headerBytes);
+    if (!ReadAt(file, map, header.mapOffset, header.mapLength) ||
+        std::memcmp(map, headerBytes, kFileHeaderSize) != 0 ||
+        !ValidateMapBlock(map, header.mapLength)) {
+        DisposePointer(map);
+        return nullptr;
+    }
+    ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        SetRefSlot(map, ref, 0);
+        return true;
+    });
+    return map;
+}
+
+void DisposeMapBlock(uint8_t *map) {
+    if (map != nullptr) DisposePointer(map);
+}
+
+uint8_t *MapImageForDisk(const uint8_t *map) {
+    uint32_t length = MapLength(map);
+    uint8_t *copy = static_cast<uint8_t *>(NewPointer(length));
+    if (copy == nullptr) return nullptr;
+    std::memcpy(copy, map, length);
+    ForEachReference(copy, [&](uint32_t, uint32_t ref) {
+        SetRefSlot(copy, ref, 0);
+        return true;
+    });
+    return copy;
+}
+
+bool WriteHeaderAndMap(FileHandle file, const uint8_t *map) {
+    uint8_t *copy = MapImageForDisk(map);
+    if (copy == nullptr) return false;
+    bool ok = WriteAt(file, copy, 0, kFileHeaderSize) &&
+              WriteAt(file, copy, MapFileMapOffset(copy), MapLength(copy));
+    DisposePointer(copy);
+    return ok;
+}
+
+uint32_t FindType(const uint8_t *map, uint32_t type) {
+    if (MapLength(map) <= kTypeListOffset) return 0;
+    uint32_t types = MapTypeCount(map);
+    for (uint32_t t = 0; t < types; ++t) {
+        if (TypeOf(map, TypeEntryAt(t)) == type) return TypeEntryAt(t);
+    }
+    return 0;
+}
+
+uint32_t FindReferenceById(const uint8_t *map, uint32_t typeEntry, int16_t id) {
+    uint32_t count = TypeRefCount(map, typeEntry);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t ref = RefEntryAt(map, typeEntry, i);
+        if (RefId(map, ref) == id) return ref;
+    }
+    return 0;
+}
+
+uint32_t FindReferenceByName(const uint8_t *map, uint32_t typeEntry, const uint8_t *name) {
+    uint32_t count = TypeRefCount(map, typeEntry);
+    for (uint32_t i = 0; i < count; ++i) {
+        uint32_t ref = RefEntryAt(map, typeEntry, i);
+        const uint8_t *own = RefName(map, ref);
+        if (own != nullptr && std::memcmp(own, name, 1u + name[0]) == 0) return ref;
+    }
+    return 0;
+}
+
+uint32_t FindReferenceBySlot(const uint8_t *map, uint32_t slot, uint32_t *typeEntry) {
+    if (slot == 0) return 0;
+    uint32_t found = 0;
+    ForEachReference(map, [&](uint32_t type, uint32_t ref) {
+        if (RefSlot(map, ref) != slot) return true;
+        found = ref;
+        if (typeEntry != nullptr) *typeEntry = type;
+        return false;
+    });
+    return found;
+}
+
+uint32_t FindResource(const uint8_t *map, uint32_t type, int16_t id, uint32_t *typeEntry) {
+    uint32_t entry = FindType(map, type);
+    if (entry == 0) return 0;
+    if (typeEntry != nullptr) *typeEntry = entry;
+    return FindReferenceById(map, entry, id);
+}

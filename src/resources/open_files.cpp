@@ -1,0 +1,269 @@
+#include "resources/open_files.h"
+
+#include <cstring>
+
+#include "resources/map_block.h"
+#include "resources/picture_image.h"
+#include "resources/resource_data.h"
+#include "resources/resource_format.h"
+#include "resources/resource_manager.h"
+#include "support/file_io.h"
+#include "support/memory_pool.h"
+#include "support/strings.h"
+
+namespace {
+
+struct ManagerState {
+    ListHeader *chain = nullptr;
+    uint32_t chainGeneration = 0;  // the pool that holds the chain header
+    uint16_t current = 0;
+    int16_t error = kResourceOk;
+    int32_t loadFlag = 0;
+    int32_t compactionMode = 0;
+};
+
+ManagerState gState;
+
+// The highest number a file can get: the next would be 65535, which callers take
+// for failure.
+constexpr uint16_t kLastRefNum = 65534;
+
+bool SamePath(const char *a, const char *b) { return CompareNoCase(a, b) == 0; }
+
+void FreeRecord(ResourceFileRecord *record) {
+    DisposeMapBlock(record->map);
+    DisposePointer(record);
+}
+
+// Whether the file exists and can be opened for reading.
+bool CanOpenForReading(const char *path) {
+    FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericRead);
+    if (file == kInvalidFile) return false;
+    CloseFileHandle(file);
+    return true;
+}
+
+ResourceFileRecord *NewFileRecord(const char *path) {
+    ListHeader *chain = OpenFilesChain();
+    if (chain == nullptr) return nullptr;
+    ResourceFileRecord *last = LastFile(chain);
+    if (last != nullptr && last->refNum >= kLastRefNum) return nullptr;
+    auto *record = static_cast<ResourceFileRecord *>(NewPointer(sizeof(ResourceFileRecord)));
+    if (record == nullptr) return nullptr;
+    record->refNum = last == nullptr ? 0 : static_cast<uint16_t>(last->refNum + 1);
+    std::strncpy(record->path, path, kPathCapacity - 1);
+    record->map = nullptr;
+    return record;
+}
+
+// Loads the data of every preload entry of a freshly read map.
+void Preload(FileHandle file, uint8_t *map) {
+    ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
+        if (RefAttributes(map, ref) & kAttrPreload) {
+            Handle h = LoadResourceData(file, map, TypeOf(map, typeEntry), ref);
+            if (h != nullptr) SetRefSlot(map, ref, HandleNumber(h));
+        }
+        return true;
+    });
+}
+
+// Opens path with the given access, reads the info block into info and, when
+// write is set, writes it back after change(info). The file is closed on every path.
+template <typename Change>
+bool WithInfoBlock(const char *path, uint32_t access, Change change) {
+    FileHandle file = OpenFileForAccess(path, kOpenExisting, access);
+    if (file == kInvalidFile) return false;
+    uint8_t info[kInfoBlockSize];
+    bool ok = ReadInfoBlock(file, info) && change(file, info);
+    CloseFileHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+ListHeader *OpenFilesChain() {
+    if (gState.chain != nullptr && gState.chainGeneration != MemoryPoolGeneration()) {
+        gState.chain = nullptr;  // the pool that held the chain is gone
+    }
+    return gState.chain;
+}
+
+ResourceFileRecord *FindFileRecord(uint16_t refNum) {
+    for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
+        if (file->refNum == refNum) return file;
+    }
+    return nullptr;
+}
+
+ResourceFileRecord *CurrentFileRecord() { return FindFileRecord(gState.current); }
+
+void SetResourceErrorCode(int16_t code) { gState.error = code; }
+
+int32_t CompactionMode() { return gState.compactionMode; }
+void SetCompactionMode(int32_t mode) { gState.compactionMode = mode; }
+
+bool FindHandle(Handle h, HandleLocation *where) {
+    uint32_t number = HandleNumber(h);
+    if (h == nullptr || number == 0) return false;
+    for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
+        uint32_t typeEntry = 0;
+        uint32_t ref = FindReferenceBySlot(file->map, number, &typeEntry);
+        if (ref != 0) {
+            *where = {file, typeEntry, ref};
+            return true;
+        }
+    }
+    return false;
+}
+
+Handle SlotHandle(const uint8_t *map, uint32_t ref) {
+    uint32_t slot = RefSlot(map, ref);
+    return slot == 0 ? nullptr : HandleFromNumber(slot);
+}
+
+uint8_t *ReadOpenFileMap(const char *path) {
+    FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericRead);
+    if (file == kInvalidFile) return nullptr;
+    uint8_t *map = ReadMapBlock(file);
+    if (map != nullptr) Preload(file, map);
+    CloseFileHandle(file);
+    return map;
+}
+
+void DisposeResourceHandle(Handle h, uint32_t type) {
+    if (IsPictureType(type)) {
+        DisposePictureHandle(h);
+    } else {
+        DisposeHandle(h);
+    }
+}
+
+int16_t StartResourceManager() {
+    StartHandleRegistry();
+    gState.error = kResourceOk;
+    if (OpenFilesChain() == nullptr) {
+        gState.chain = static_cast<ListHeader *>(NewPointer(sizeof(ListHeader)));
+        if (gState.chain == nullptr) return kGenericFailure;
+        gState.chainGeneration = MemoryPoolGeneration();
+        gState.chain->first = nullptr;
+        gState.chain->last = nullptr;
+    }
+    return 0;
+}
+
+void StopResourceManager() {
+    if (OpenFilesChain() != nullptr) DisposePointer(gState.chain);
+    gState.chain = nullptr;
+}
+
+uint16_t OpenResourceFile(const uint8_t *pathName) {
+    char path[256];
+    if (Str255ToC(pathName, path) == nullptr) path[0] = '\0';
+    for (ResourceFileRecord *file = FirstFile(OpenFilesChain()); file; file = NextFile(file)) {
+        if (SamePath(file->path, path)) {
+            gState.error = kResourceOk;
+            return file->refNum;
+        }
+    }
+    ResourceFileRecord *record = nullptr;
+    if (path[0] == '\0' || !CanOpenForReading(path) || (record = NewFileRecord(path)) == nullptr) {
+        gState.error = kFileNotUsable;
+        return kNoFile;
+    }
+    ListHeader *chain = OpenFilesChain();
+    ListInsert(chain, &record->link, chain->last);
+    if (!PrepareResourceFile(path) || (record->map = ReadOpenFileMap(path)) == nullptr) {
+        ListRemove(chain, &record->link);
+        FreeRecord(record);
+        gState.error = kFileNotUsable;
+        return kNoFile;
+    }
+    gState.current = record->refNum;
+    gState.error = kResourceOk;
+    return record->refNum;
+}
+
+int16_t CreateResourceFile(const uint8_t *pathName) {
+    gState.error = kResourceOk;
+    char path[256];
+    if (Str255ToC(pathName, path) == nullptr) path[0] = '\0';
+    uint8_t image[kDataAreaOffset + kMapHeaderSize] = {};
+    FileHeader header = {kDataAreaOffset, kDataAreaOffset, 0, kMapHeaderSize};
+    EncodeFileHeader(header, image);
+    BuildInfoBlock(kKindUnclassified, 0, image + kInfoBlockOffset);
+    uint8_t *map = image + kDataAreaOffset;
+    EncodeFileHeader(header, map);
+    StoreU16(map + kMapTypeListField, kTypeListOffset);
+    SetMapNameListOffset(map, kMapHeaderSize);
+    SetMapTypeCount(map, 0);
+
+    FileHandle file = path[0] ? OpenFileForAccess(path, kCreateNew, kGenericReadWrite) : kInvalidFile;
+    if (file == kInvalidFile) {
+        gState.error = kCannotCreate;
+        return kGenericFailure;
+    }
+    bool written = WriteAt(file, image, 0, sizeof image);
+    CloseFileHandle(file);
+    if (!written) {
+        // A half-made file is of no use to anybody: take it away again.
+        PlatformFileDelete(path);
+        gState.error = kCannotCreate;
+        return kGenericFailure;
+    }
+    return 1;
+}
+
+void CloseResourceFile(uint16_t refNum) {
+    ResourceFileRecord *record = FirstFile(OpenFilesChain());
+    while (record != nullptr && record->refNum != refNum) record = NextFile(record);
+    if (record == nullptr) {
+        gState.error = kFileNotUsable;
+        return;
+    }
+    UpdateResourceFile(refNum);
+    gState.compactionMode = 0;
+    ListHeader *chain = OpenFilesChain();
+    ListRemove(chain, &record->link);
+    FreeRecord(record);
+    if (refNum == gState.current && chain->last != nullptr) {
+        gState.current = LastFile(chain)->refNum;
+    }
+    gState.error = kResourceOk;
+}
+
+uint16_t CurrentResourceFile() { return gState.current; }
+
+void UseResourceFile(uint16_t refNum) { gState.current = refNum; }
+
+int16_t ResourceError() {
+    int16_t code = gState.error;
+    gState.error = kResourceOk;
+    return code;
+}
+
+void SetResourceLoad(int32_t flag) { gState.loadFlag = flag; }
+
+int SetConversionPending(const char *path, int32_t on) {
+    return WithInfoBlock(path, kGenericReadWrite, [&](FileHandle file, uint8_t *info) {
+        info[kInfoConversionPending] = on == 1 ? 1 : 0;
+        return WriteInfoBlock(file, info);
+    });
+}
+
+int ConversionPending(const char *path) {
+    bool pending = false;
+    bool read = WithInfoBlock(path, kGenericReadWrite, [&](FileHandle, uint8_t *info) {
+        pending = info[kInfoConversionPending] != 0;
+        return true;
+    });
+    return read && pending ? 1 : 0;
+}
+
+uint32_t ResourceFileKind(const char *path) {
+    uint32_t kind = 0;
+    WithInfoBlock(path, kGenericRead, [&](FileHandle, uint8_t *info) {
+        kind = LoadU32(info + kInfoKind);
+        return true;
+    });
+    return kind;
+}

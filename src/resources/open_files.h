@@ -1,0 +1,65 @@
+// The Resource Manager's own state: the open files chain, the current file, the
+// last result code and the compaction mode. Shared by the files of
+// src/resources/ only.
+#pragma once
+
+#include <cstdint>
+
+#include "resources/handles.h"
+#include "support/lists.h"
+
+constexpr uint32_t kPathCapacity = 260;
+
+struct ResourceFileRecord {
+    ListNode link;  // next: opened later; prev: opened earlier
+    uint16_t refNum;
+    char path[kPathCapacity];
+    uint8_t *map;  // the file's map block, owned by the record
+};
+
+// The chain, first (earliest) to last (latest); null before StartResourceManager.
+ListHeader *OpenFilesChain();
+inline ResourceFileRecord *FirstFile(const ListHeader *chain) {
+    return chain ? reinterpret_cast<ResourceFileRecord *>(chain->first) : nullptr;
+}
+inline ResourceFileRecord *LastFile(const ListHeader *chain) {
+    return chain ? reinterpret_cast<ResourceFileRecord *>(chain->last) : nullptr;
+}
+inline ResourceFileRecord *NextFile(const ResourceFileRecord *file) {
+    return reinterpret_cast<ResourceFileRecord *>(file->link.next);
+}
+inline ResourceFileRecord *PreviousFile(const ResourceFileRecord *file) {
+    return reinterpret_cast<ResourceFileRecord *>(file->link.prev);
+}
+
+// The open file with that number (searched from the latest), or null.
+ResourceFileRecord *FindFileRecord(uint16_t refNum);
+// The current file, or null when the current number names no open file.
+ResourceFileRecord *CurrentFileRecord();
+
+void SetResourceErrorCode(int16_t code);
+
+// The compaction mode: 8 asks the next write-back to compact; 0 leaves it to the
+// dead-bytes rule.
+constexpr int32_t kCompactionForced = 8;
+int32_t CompactionMode();
+void SetCompactionMode(int32_t mode);
+
+// Where a Handle sits: the file whose map holds it in a slot, and its entries.
+struct HandleLocation {
+    ResourceFileRecord *file;
+    uint32_t typeEntry;
+    uint32_t ref;
+};
+// Searches every open file from the latest. False for null or a Handle in no slot.
+bool FindHandle(Handle h, HandleLocation *where);
+
+// The Handle in a slot; null when the slot is empty or its Handle is gone.
+Handle SlotHandle(const uint8_t *map, uint32_t ref);
+
+// Reads the map of the open file at path and loads the data of every entry
+// marked preload into its slot. Null when the map cannot be read.
+uint8_t *ReadOpenFileMap(const char *path);
+
+// Frees a Handle of the given type the way its kind needs.
+void DisposeResourceHandle(Handle h, uint32_t type);

@@ -1,0 +1,201 @@
+#include <cstring>
+
+#include "resources/map_block.h"
+#include "resources/open_files.h"
+#include "resources/resource_data.h"
+#include "resources/resource_manager.h"
+
+namespace {
+
+constexpr uint32_t kStringType = ResTypeOf("STR ");
+constexpr uint32_t kStringListType = ResTypeOf("STR#");
+constexpr int16_t kFirstUniqueId = 1280;
+
+// The Handle in the entry's slot, loading the data from the file when the slot is
+// empty. Null when the data cannot be loaded; the slot then stays empty.
+Handle LoadIntoSlot(ResourceFileRecord *file, uint32_t typeEntry, uint32_t ref) {
+    Handle h = SlotHandle(file->map, ref);
+    if (h != nullptr) return h;
+    h = LoadResourceFromPath(file->path, TypeOf(file->map, typeEntry), RefId(file->map, ref));
+    SetRefSlot(file->map, ref, h == nullptr ? 0 : HandleNumber(h));
+    return h;
+}
+
+Handle Found(Handle h) {
+    if (h == nullptr) SetResourceErrorCode(kResourceNotFound);
+    return h;
+}
+
+// Walks from the current file toward the earliest; the first file in which find
+// gives an entry is loaded from.
+template <typename Find>
+Handle GetFromCurrentDown(uint32_t type, bool currentOnly, Find find) {
+    SetResourceErrorCode(kResourceOk);
+    for (ResourceFileRecord *file = CurrentFileRecord(); file; file = PreviousFile(file)) {
+        uint32_t typeEntry = FindType(file->map, type);
+        uint32_t ref = typeEntry ? find(file->map, typeEntry) : 0;
+        if (ref != 0) return Found(LoadIntoSlot(file, typeEntry, ref));
+        if (currentOnly) break;
+    }
+    return Found(nullptr);
+}
+
+uint32_t CountIn(const ResourceFileRecord *file, uint32_t type) {
+    uint32_t typeEntry = FindType(file->map, type);
+    return typeEntry ? TypeRefCount(file->map, typeEntry) : 0;
+}
+
+Handle GetIndexedIn(ResourceFileRecord *file, uint32_t type, uint32_t index) {
+    uint32_t typeEntry = FindType(file->map, type);
+    return Found(LoadIntoSlot(file, typeEntry, RefEntryAt(file->map, typeEntry, index - 1)));
+}
+
+bool AnyFileHolds(uint32_t type, int16_t id) {
+    for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
+        if (FindResource(file->map, type, id, nullptr) != 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Handle GetResource(uint32_t type, int16_t id) {
+    return GetFromCurrentDown(type, false, [id](const uint8_t *map, uint32_t typeEntry) {
+        return FindReferenceById(map, typeEntry, id);
+    });
+}
+
+Handle GetOneResource(uint32_t type, int16_t id) {
+    return GetFromCurrentDown(type, true, [id](const uint8_t *map, uint32_t typeEntry) {
+        return FindReferenceById(map, typeEntry, id);
+    });
+}
+
+Handle GetNamedResource(uint32_t type, const uint8_t *name) {
+    return GetFromCurrentDown(type, false, [name](const uint8_t *map, uint32_t typeEntry) {
+        return name ? FindReferenceByName(map, typeEntry, name) : 0;
+    });
+}
+
+int16_t CountResources(uint32_t type) {
+    SetResourceErrorCode(kResourceOk);
+    uint32_t total = 0;
+    for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
+        total += CountIn(file, type);
+    }
+    return static_cast<int16_t>(total > 0x7FFF ? 0x7FFF : total);
+}
+
+uint16_t CountOneResources(uint32_t type) {
+    SetResourceErrorCode(kResourceOk);
+    ResourceFileRecord *file = CurrentFileRecord();
+    return static_cast<uint16_t>(file ? CountIn(file, type) : 0);
+}
+
+Handle GetIndexedResource(uint32_t type, int16_t index) {
+    SetResourceErrorCode(kResourceOk);
+    if (index < 1) return nullptr;
+    if (CountResources(type) < index) return Found(nullptr);
+    uint32_t remaining = static_cast<uint32_t>(index);
+    for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
+        uint32_t count = CountIn(file, type);
+        if (count >= remaining) return GetIndexedIn(file, type, remaining);
+        remaining -= count;
+    }
+    return Found(nullptr);
+}
+
+Handle GetOneIndexedResource(uint32_t type, int16_t index) {
+    SetResourceErrorCode(kResourceOk);
+    if (index < 1) return nullptr;
+    ResourceFileRecord *file = CurrentFileRecord();
+    if (file == nullptr || CountIn(file, type) < static_cast<uint32_t>(index)) {
+        return Found(nullptr);
+    }
+    return GetIndexedIn(file, type, static_cast<uint32_t>(index));
+}
+
+void GetResourceInfo(Handle h, int16_t *id, uint32_t *type, uint8_t *name) {
+    SetResourceErrorCode(kResourceOk);
+    HandleLocation where;
+    if (!FindHandle(h, &where)) {
+        SetResourceErrorCode(kResourceNotFound);
+        return;
+    }
+    const uint8_t *map = where.file->map;
+    if (id) *id = RefId(map, where.ref);
+    if (type) *type = TypeOf(map, where.typeEntry);
+    if (name) {
+        const uint8_t *own = RefName(map, where.ref);
+        name[0] = 0;
+        if (own) std::memcpy(name, own, 1u + own[0]);
+    }
+}
+
+int32_t HomeResourceFile(Handle h) {
+    SetResourceErrorCode(kResourceOk);
+    HandleLocation where;
+    if (!FindHandle(h, &where)) {
+        SetResourceErrorCode(kResourceNotFound);
+        return -1;
+    }
+    return where.file->refNum;
+}
+
+void ReleaseResource(Handle h) {
+    SetResourceErrorCode(kResourceOk);
+    HandleLocation where;
+    if (!FindHandle(h, &where)) {
+        SetResourceErrorCode(kResourceNotFound);
+        return;
+    }
+    uint8_t *map = where.file->map;
+    if (RefAttributes(map, where.ref) & kAttrChanged) return;
+    SetRefSlot(map, where.ref, 0);
+    DisposeResourceHandle(h, TypeOf(map, where.typeEntry));
+}
+
+void DetachResource(Handle h) {
+    SetResourceErrorCode(kResourceOk);
+    HandleLocation where;
+    if (!FindHandle(h, &where)) {
+        SetResourceErrorCode(kResourceNotFound);
+        return;
+    }
+    uint8_t *map = where.file->map;
+    if (RefAttributes(map, where.ref) & kAttrChanged) {
+        SetResourceErrorCode(kChangedNotDetached);
+        return;
+    }
+    SetRefSlot(map, where.ref, 0);
+}
+
+int16_t UniqueResourceId(uint32_t type) {
+    SetResourceErrorCode(kResourceOk);
+    int16_t candidate = kFirstUniqueId;
+    // Every id from 1280 up to 32767 taken would leave no candidate; the walk then
+    // stops at the last one tried rather than wrap into negative ids.
+    while (AnyFileHolds(type, candidate) && candidate < INT16_MAX) ++candidate;
+    return candidate;
+}
+
+Handle GetStringResource(int16_t id) { return GetResource(kStringType, id); }
+
+uint8_t *GetIndexedString(uint8_t *buffer, int16_t id, int16_t index) {
+    buffer[0] = 0;
+    buffer[1] = 0;
+    Handle h = GetResource(kStringListType, id);
+    if (h == nullptr || *h == nullptr || index < 0) return buffer;
+    const uint8_t *data = *h;
+    uint32_t size = static_cast<uint32_t>(GetHandleSize(h));
+    if (size < 2 || LoadI16(data) < index) return buffer;
+    uint32_t at = 2;
+    for (int16_t skip = 1; skip < index; ++skip) {
+        if (at >= size) return buffer;
+        at += 1u + data[at];
+    }
+    if (at >= size || at + 1u + data[at] > size) return buffer;
+    std::memcpy(buffer, data + at, 1u + data[at]);
+    buffer[1u + data[at]] = 0;
+    return buffer;
+}

@@ -1,0 +1,27 @@
+// Reading one resource's data from its file into a Handle.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "resources/handles.h"
+
+// Finds the data block of the reference entry ref of map, read from the open
+// file: *at receives the file offset of its data (behind the byte count) and
+// *count the byte count. False when the offset is negative, the block does not
+// lie inside the data area, or the count cannot be read.
+bool LocateDataBlock(FileHandle file, const uint8_t *map, uint32_t ref, uint32_t *at,
+                     uint32_t *count);
+
+// Loads the data of the reference entry ref (of the given type) of map, a map
+// block read from the open file. The data block lies at the file's data offset
+// plus the entry's data offset: a 32-bit byte count and that many bytes, all
+// inside the data area. Picture types give a PictureRecord Handle. Null when the
+// offset is negative, the block runs past the data area, the count is 0, a read
+// fails, a picture is not a bitmap image, or there is no memory (also when the
+// Handle cannot be registered, since only registered Handles go into slots).
+Handle LoadResourceData(FileHandle file, const uint8_t *map, uint32_t type, uint32_t ref);
+
+// Opens the file at path for reading, reads a fresh copy of its map, and loads
+// (type, id) from it. Null when any of that fails or the file lacks the resource.
+Handle LoadResourceFromPath(const char *path, uint32_t type, int16_t id);

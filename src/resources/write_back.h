@@ -1,0 +1,26 @@
+// Pieces of writing files back that single-resource writes share.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "resources/file_undo.h"
+#include "resources/handles.h"
+
+// The largest data offset a reference entry can hold (24 bits, read as signed).
+constexpr uint32_t kLargestDataOffset = 0x7FFFFF;
+
+// The resource's data in the form it is stored in: a picture's bitmap file image
+// (a new block the caller frees with DisposePointer, *owned true) or a plain
+// Handle's bytes (*owned false). False when a picture has no usable bitmap or
+// there is no memory. A Handle with no data gives a null block of size 0.
+bool StoredForm(Handle h, uint32_t type, const uint8_t **data, uint32_t *size, bool *owned);
+
+// Writes a data block (the byte count, then the data) at offset of file.
+bool WriteDataBlock(FileHandle file, uint32_t offset, const uint8_t *data, uint32_t size);
+// The same through an undo record.
+bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data, uint32_t size);
+
+// Writes map (slots as 0) at its map offset and then its header copy at offset 0,
+// through an undo record.
+bool UndoableWriteHeaderAndMap(FileUndo *undo, const uint8_t *map);

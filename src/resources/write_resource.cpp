@@ -1,0 +1,151 @@
+#include <cstring>
+
+#include "resources/map_block.h"
+#include "resources/map_edit.h"
+#include "resources/open_files.h"
+#include "resources/resource_data.h"
+#include "resources/resource_format.h"
+#include "resources/resource_manager.h"
+#include "resources/write_back.h"
+#include "support/file_io.h"
+
+namespace {
+
+// One single-resource write: the map block M of the open file (worked on as a
+// copy until the file is written), the map F stored in the file, and the data.
+struct ResourceWrite {
+    uint8_t *work;    // copy of M
+    uint8_t *stored;  // F
+    uint32_t type;
+    uint32_t ref;     // the entry in work
+    const uint8_t *data;
+    uint32_t size;
+    uint32_t deadBytes;
+};
+
+// Puts the data behind the file's data area (where its map lies now) and moves
+// the map behind it.
+bool Append(FileUndo *undo, ResourceWrite *w) {
+    uint32_t oldDataLength = MapDataLength(w->stored);
+    uint32_t place = MapDataOffset(w->stored) + oldDataLength;
+    uint64_t grown = uint64_t{w->size} + 4;
+    // The map block must describe the same data area as the file it goes into.
+    if (std::memcmp(w->work, w->stored, 12) != 0 || oldDataLength > kLargestDataOffset ||
+        uint64_t{MapFileMapOffset(w->work)} + grown + MapLength(w->work) > 0xFFFFFFFFu) {
+        return false;
+    }
+    if (!UndoableWriteDataBlock(undo, place, w->data, w->size)) return false;
+    SetMapDataLength(w->stored, oldDataLength + static_cast<uint32_t>(grown));
+    SetMapFileMapOffset(w->stored, MapFileMapOffset(w->stored) + static_cast<uint32_t>(grown));
+    SetMapDataLength(w->work, MapDataLength(w->work) + static_cast<uint32_t>(grown));
+    SetMapFileMapOffset(w->work, MapFileMapOffset(w->work) + static_cast<uint32_t>(grown));
+    SetRefDataOffset(w->work, w->ref, oldDataLength);
+    return true;
+}
+
+// After data was written over its old place, the map block takes the file's
+// offsets: every entry the file holds points where the file says, and entries
+// that carry no change of their own are unmarked and let go of their Handles (a
+// later Get loads them again). Entries marked changed keep their Handles, so
+// that no change waiting to be written is lost. False when the file holds an
+// entry the block lacks.
+bool TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
+    std::memcpy(work, stored, 12);  // data offset, map offset, data length
+    return ForEachReference(stored, [&](uint32_t typeEntry, uint32_t ref) {
+        uint32_t own = FindResource(work, TypeOf(stored, typeEntry), RefId(stored, ref), nullptr);
+        if (own == 0) return false;
+        SetRefDataOffset(work, own, static_cast<uint32_t>(RefDataOffset(stored, ref)));
+        if ((RefAttributes(work, own) & kAttrChanged) == 0) {
+            SetRefAttributes(work, own, 0);
+            SetRefSlot(work, own, 0);
+        }
+        return true;
+    });
+}
+
+bool WriteOverOldPlace(FileUndo *undo, ResourceWrite *w, uint32_t storedRef) {
+    uint32_t at =
+        MapDataOffset(w->stored) + static_cast<uint32_t>(RefDataOffset(w->stored, storedRef));
+    return UndoableWriteDataBlock(undo, at, w->data, w->size) &&
+           TakeStoredOffsets(w->work, w->stored);
+}
+
+// Writes the data where it belongs and the map after it.
+bool PlaceData(FileUndo *undo, ResourceWrite *w) {
+    int16_t id = RefId(w->work, w->ref);
+    uint32_t storedRef = FindResource(w->stored, w->type, id, nullptr);
+    if (storedRef == 0) {
+        const uint8_t *name = RefName(w->work, w->ref);
+        uint8_t noName = 0;
+        if (!AddMapEntry(&w->stored, w->type, id, 0, name ? name : &noName)) return false;
+        return Append(undo, w);
+    }
+    uint32_t at = 0;
+    uint32_t oldLength = 0;
+    if (!LocateDataBlock(undo->file, w->stored, storedRef, &at, &oldLength)) oldLength = 0;
+    if (w->size > oldLength || at == 0) {
+        w->deadBytes = w->size;
+        return Append(undo, w);
+    }
+    w->deadBytes = oldLength - w->size;
+    return WriteOverOldPlace(undo, w, storedRef);
+}
+
+bool WriteIntoFile(FileHandle file, ResourceWrite *w) {
+    FileUndo undo;
+    if (!UndoBegin(&undo, file)) return false;
+    bool ok = PlaceData(&undo, w) && UndoableWriteHeaderAndMap(&undo, w->work) &&
+              UndoCommit(&undo, MapFileMapOffset(w->work) + MapLength(w->work));
+    if (!ok) {
+        UndoRollback(&undo);
+        return false;
+    }
+    if (w->deadBytes > 0) AddDeadBytes(file, w->deadBytes);
+    return true;
+}
+
+// Writes the resource of entry ref of the open file into the file. The map block
+// changes only when the file was written.
+bool WriteOneResource(ResourceFileRecord *record, uint32_t typeEntry, uint32_t ref, Handle h) {
+    ResourceWrite w = {};
+    w.type = TypeOf(record->map, typeEntry);
+    bool owned = false;
+    if (!StoredForm(h, w.type, &w.data, &w.size, &owned)) return false;
+    bool ok = false;
+    // A resource without data cannot be stored.
+    if (w.size > 0) {
+        FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericReadWrite);
+        if (file != kInvalidFile) {
+            w.work = static_cast<uint8_t *>(NewPointer(MapLength(record->map)));
+            w.stored = w.work ? ReadMapBlock(file) : nullptr;
+            if (w.stored != nullptr) {
+                std::memcpy(w.work, record->map, MapLength(record->map));
+                w.ref = ref;
+                ok = WriteIntoFile(file, &w);
+                if (ok) std::memcpy(record->map, w.work, MapLength(record->map));
+            }
+            DisposeMapBlock(w.stored);
+            if (w.work) DisposePointer(w.work);
+            CloseFileHandle(file);
+        }
+    }
+    if (owned) DisposePointer(const_cast<uint8_t *>(w.data));
+    return ok;
+}
+
+}  // namespace
+
+void WriteResource(Handle h) {
+    SetResourceErrorCode(kResourceOk);
+    HandleLocation where;
+    if (!FindHandle(h, &where)) {
+        SetResourceErrorCode(kResourceNotFound);
+        return;
+    }
+    uint8_t *map = where.file->map;
+    if ((RefAttributes(map, where.ref) & kAttrChanged) == 0) return;
+    SetRefAttributes(map, where.ref, RefAttributes(map, where.ref) & ~kAttrChanged);
+    if (!WriteOneResource(where.file, where.typeEntry, where.ref, h)) {
+        SetResourceErrorCode(kDiskFull);
+    }
+}
