@@ -13,7 +13,9 @@ struct UndoEntry {
 
 namespace {
 
-uint8_t *SavedBytes(UndoEntry *entry) { return reinterpret_cast<uint8_t *>(entry + 1); }
+uint8_t *SavedBytes(UndoEntry *entry) {
+    return reinterpret_cast<uint8_t *>(entry + 1);
+}
 
 UndoEntry *SaveBytes(FileHandle file, uint32_t offset, uint32_t count) {
     auto *entry = static_cast<UndoEntry *>(NewPointer(sizeof(UndoEntry) + count));
@@ -59,7 +61,8 @@ bool UndoableWrite(FileUndo *undo, const void *buffer, uint32_t offset, uint32_t
 bool UndoRollback(FileUndo *undo) {
     bool ok = true;
     for (UndoEntry *entry = undo->last; entry != nullptr; entry = entry->previous) {
-        if (entry->count > 0 && !WriteAt(undo->file, SavedBytes(entry), entry->offset, entry->count)) {
+        if (entry->count > 0 &&
+            !WriteAt(undo->file, SavedBytes(entry), entry->offset, entry->count)) {
             ok = false;
         }
     }
@@ -73,7 +76,8 @@ bool UndoRollback(FileUndo *undo) {
 bool UndoCommit(FileUndo *undo, uint32_t cutTo) {
     if (cutTo != 0) {
         uint32_t size = PlatformFileSize(undo->file);
-        if (size == kPlatformFailure || (size > cutTo && !PlatformFileTruncate(undo->file, cutTo))) {
+        if (size == kPlatformFailure ||
+            (size > cutTo && !PlatformFileTruncate(undo->file, cutTo))) {
             UndoRollback(undo);
             return false;
         }

@@ -73,8 +73,8 @@ uint32_t RegisteredHandleCount();
 struct PictureRecord {
     int16_t top;
     int16_t left;
-    int16_t bottom;  // the bitmap's height
-    int16_t right;   // the bitmap's width
-    uint8_t *bitmap; // block from NewPointer
-    uint8_t *bits;   // first pixel byte inside bitmap
+    int16_t bottom;   // the bitmap's height
+    int16_t right;    // the bitmap's width
+    uint8_t *bitmap;  // block from NewPointer
+    uint8_t *bits;    // first pixel byte inside bitmap
 };

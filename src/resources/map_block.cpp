@@ -14,7 +14,7 @@ namespace {
 // for runs (they lie below the 16-bit name-list offset) and 32 KiB + 256 for
 // names (their offsets are signed 16-bit).
 class ByteClaims {
-public:
+  public:
     static constexpr uint32_t kWindow = 0x10000 + 0x8000 + 0x100;
 
     explicit ByteClaims(uint32_t base) : base_(base) { std::memset(bits_, 0, sizeof bits_); }
@@ -33,7 +33,7 @@ public:
         return true;
     }
 
-private:
+  private:
     uint32_t base_;
     uint8_t bits_[kWindow / 8 + 1];
 };
@@ -61,7 +61,8 @@ bool ValidateReferenceRuns(const uint8_t *map) {
             ok = false;
         } else if (countMinusOne >= 0) {
             int32_t offset = TypeRefListOffset(map, typeEntry);
-            uint64_t start = uint64_t{kTypeListOffset} + static_cast<uint64_t>(offset < 0 ? 0 : offset);
+            uint64_t start =
+                uint64_t{kTypeListOffset} + static_cast<uint64_t>(offset < 0 ? 0 : offset);
             uint64_t length = uint64_t{kRefEntrySize} * TypeRefCount(map, typeEntry);
             ok = offset >= 0 && start >= typesEnd && start + length <= nameList &&
                  claims->Claim(static_cast<uint32_t>(start), static_cast<uint32_t>(length));

@@ -29,16 +29,34 @@ constexpr uint8_t kAttrPreload = 0x04;
 constexpr int16_t kNoName = -1;
 
 // Header copy fields.
-inline uint32_t MapDataOffset(const uint8_t *map) { return LoadU32(map); }
-inline uint32_t MapFileMapOffset(const uint8_t *map) { return LoadU32(map + 4); }
-inline uint32_t MapDataLength(const uint8_t *map) { return LoadU32(map + 8); }
-inline uint32_t MapLength(const uint8_t *map) { return LoadU32(map + 12); }
-inline void SetMapFileMapOffset(uint8_t *map, uint32_t v) { StoreU32(map + 4, v); }
-inline void SetMapDataLength(uint8_t *map, uint32_t v) { StoreU32(map + 8, v); }
-inline void SetMapLength(uint8_t *map, uint32_t v) { StoreU32(map + 12, v); }
+inline uint32_t MapDataOffset(const uint8_t *map) {
+    return LoadU32(map);
+}
+inline uint32_t MapFileMapOffset(const uint8_t *map) {
+    return LoadU32(map + 4);
+}
+inline uint32_t MapDataLength(const uint8_t *map) {
+    return LoadU32(map + 8);
+}
+inline uint32_t MapLength(const uint8_t *map) {
+    return LoadU32(map + 12);
+}
+inline void SetMapFileMapOffset(uint8_t *map, uint32_t v) {
+    StoreU32(map + 4, v);
+}
+inline void SetMapDataLength(uint8_t *map, uint32_t v) {
+    StoreU32(map + 8, v);
+}
+inline void SetMapLength(uint8_t *map, uint32_t v) {
+    StoreU32(map + 12, v);
+}
 
-inline uint16_t MapNameListOffset(const uint8_t *map) { return LoadU16(map + kMapNameListField); }
-inline void SetMapNameListOffset(uint8_t *map, uint16_t v) { StoreU16(map + kMapNameListField, v); }
+inline uint16_t MapNameListOffset(const uint8_t *map) {
+    return LoadU16(map + kMapNameListField);
+}
+inline void SetMapNameListOffset(uint8_t *map, uint16_t v) {
+    StoreU16(map + kMapNameListField, v);
+}
 // The number of types (0 when the stored count minus one is -1).
 inline uint32_t MapTypeCount(const uint8_t *map) {
     return static_cast<uint32_t>(LoadI16(map + kMapTypeCountField) + 1);
@@ -48,7 +66,9 @@ inline void SetMapTypeCount(uint8_t *map, uint32_t count) {
 }
 
 // Type entry fields (typeEntry is the entry's offset in the map).
-inline uint32_t TypeOf(const uint8_t *map, uint32_t typeEntry) { return LoadU32(map + typeEntry); }
+inline uint32_t TypeOf(const uint8_t *map, uint32_t typeEntry) {
+    return LoadU32(map + typeEntry);
+}
 inline uint32_t TypeRefCount(const uint8_t *map, uint32_t typeEntry) {
     return static_cast<uint32_t>(LoadI16(map + typeEntry + 4) + 1);
 }
@@ -61,14 +81,26 @@ inline int16_t TypeRefListOffset(const uint8_t *map, uint32_t typeEntry) {
 inline void SetTypeRefListOffset(uint8_t *map, uint32_t typeEntry, int16_t v) {
     StoreI16(map + typeEntry + 6, v);
 }
-inline uint32_t TypeEntryAt(uint32_t index) { return kTypeListOffset + kTypeEntrySize * index; }
+inline uint32_t TypeEntryAt(uint32_t index) {
+    return kTypeListOffset + kTypeEntrySize * index;
+}
 
 // Reference entry fields (ref is the entry's offset in the map).
-inline int16_t RefId(const uint8_t *map, uint32_t ref) { return LoadI16(map + ref); }
-inline int16_t RefNameOffset(const uint8_t *map, uint32_t ref) { return LoadI16(map + ref + 2); }
-inline void SetRefNameOffset(uint8_t *map, uint32_t ref, int16_t v) { StoreI16(map + ref + 2, v); }
-inline uint8_t RefAttributes(const uint8_t *map, uint32_t ref) { return map[ref + 7]; }
-inline void SetRefAttributes(uint8_t *map, uint32_t ref, uint8_t v) { map[ref + 7] = v; }
+inline int16_t RefId(const uint8_t *map, uint32_t ref) {
+    return LoadI16(map + ref);
+}
+inline int16_t RefNameOffset(const uint8_t *map, uint32_t ref) {
+    return LoadI16(map + ref + 2);
+}
+inline void SetRefNameOffset(uint8_t *map, uint32_t ref, int16_t v) {
+    StoreI16(map + ref + 2, v);
+}
+inline uint8_t RefAttributes(const uint8_t *map, uint32_t ref) {
+    return map[ref + 7];
+}
+inline void SetRefAttributes(uint8_t *map, uint32_t ref, uint8_t v) {
+    map[ref + 7] = v;
+}
 // The data offset, read as a signed 24-bit number.
 inline int32_t RefDataOffset(const uint8_t *map, uint32_t ref) {
     uint32_t raw = LoadU32(map + ref + 4) & 0x00FFFFFFu;
@@ -79,8 +111,12 @@ inline void SetRefDataOffset(uint8_t *map, uint32_t ref, uint32_t offset) {
     uint32_t word = LoadU32(map + ref + 4);
     StoreU32(map + ref + 4, (word & 0xFF000000u) | (offset & 0x00FFFFFFu));
 }
-inline uint32_t RefSlot(const uint8_t *map, uint32_t ref) { return LoadU32(map + ref + 8); }
-inline void SetRefSlot(uint8_t *map, uint32_t ref, uint32_t v) { StoreU32(map + ref + 8, v); }
+inline uint32_t RefSlot(const uint8_t *map, uint32_t ref) {
+    return LoadU32(map + ref + 8);
+}
+inline void SetRefSlot(uint8_t *map, uint32_t ref, uint32_t v) {
+    StoreU32(map + ref + 8, v);
+}
 
 // The offset of a type's index-th reference entry (from 0).
 inline uint32_t RefEntryAt(const uint8_t *map, uint32_t typeEntry, uint32_t index) {

@@ -28,7 +28,9 @@ ManagerState gState;
 // for failure.
 constexpr uint16_t kLastRefNum = 65534;
 
-bool SamePath(const char *a, const char *b) { return CompareNoCase(a, b) == 0; }
+bool SamePath(const char *a, const char *b) {
+    return CompareNoCase(a, b) == 0;
+}
 
 void FreeRecord(ResourceFileRecord *record) {
     DisposeMapBlock(record->map);
@@ -95,12 +97,20 @@ ResourceFileRecord *FindFileRecord(uint16_t refNum) {
     return nullptr;
 }
 
-ResourceFileRecord *CurrentFileRecord() { return FindFileRecord(gState.current); }
+ResourceFileRecord *CurrentFileRecord() {
+    return FindFileRecord(gState.current);
+}
 
-void SetResourceErrorCode(int16_t code) { gState.error = code; }
+void SetResourceErrorCode(int16_t code) {
+    gState.error = code;
+}
 
-int32_t CompactionMode() { return gState.compactionMode; }
-void SetCompactionMode(int32_t mode) { gState.compactionMode = mode; }
+int32_t CompactionMode() {
+    return gState.compactionMode;
+}
+void SetCompactionMode(int32_t mode) {
+    gState.compactionMode = mode;
+}
 
 bool FindHandle(Handle h, HandleLocation *where) {
     uint32_t number = HandleNumber(h);
@@ -197,7 +207,8 @@ int16_t CreateResourceFile(const uint8_t *pathName) {
     SetMapNameListOffset(map, kMapHeaderSize);
     SetMapTypeCount(map, 0);
 
-    FileHandle file = path[0] ? OpenFileForAccess(path, kCreateNew, kGenericReadWrite) : kInvalidFile;
+    FileHandle file =
+        path[0] ? OpenFileForAccess(path, kCreateNew, kGenericReadWrite) : kInvalidFile;
     if (file == kInvalidFile) {
         gState.error = kCannotCreate;
         return kGenericFailure;
@@ -215,7 +226,8 @@ int16_t CreateResourceFile(const uint8_t *pathName) {
 
 void CloseResourceFile(uint16_t refNum) {
     ResourceFileRecord *record = FirstFile(OpenFilesChain());
-    while (record != nullptr && record->refNum != refNum) record = NextFile(record);
+    while (record != nullptr && record->refNum != refNum)
+        record = NextFile(record);
     if (record == nullptr) {
         gState.error = kFileNotUsable;
         return;
@@ -231,9 +243,13 @@ void CloseResourceFile(uint16_t refNum) {
     gState.error = kResourceOk;
 }
 
-uint16_t CurrentResourceFile() { return gState.current; }
+uint16_t CurrentResourceFile() {
+    return gState.current;
+}
 
-void UseResourceFile(uint16_t refNum) { gState.current = refNum; }
+void UseResourceFile(uint16_t refNum) {
+    gState.current = refNum;
+}
 
 int16_t ResourceError() {
     int16_t code = gState.error;
@@ -241,7 +257,9 @@ int16_t ResourceError() {
     return code;
 }
 
-void SetResourceLoad(int32_t flag) { gState.loadFlag = flag; }
+void SetResourceLoad(int32_t flag) {
+    gState.loadFlag = flag;
+}
 
 int SetConversionPending(const char *path, int32_t on) {
     return WithInfoBlock(path, kGenericReadWrite, [&](FileHandle file, uint8_t *info) {

@@ -9,11 +9,10 @@
 namespace {
 
 constexpr uint32_t kPictureTypes[] = {
-    ResTypeOf("ACDP"), ResTypeOf("ACPC"), ResTypeOf("BADP"), ResTypeOf("BAPC"),
-    ResTypeOf("DRDP"), ResTypeOf("EGDP"), ResTypeOf("EGPC"), ResTypeOf("EGPP"),
-    ResTypeOf("EvDP"), ResTypeOf("FADP"), ResTypeOf("FAPC"), ResTypeOf("FBDP"),
-    ResTypeOf("FBPC"), ResTypeOf("FDDP"), ResTypeOf("FDPC"), ResTypeOf("PICT"),
-    ResTypeOf("PLDP"), ResTypeOf("PLPC"),
+    ResTypeOf("ACDP"), ResTypeOf("ACPC"), ResTypeOf("BADP"), ResTypeOf("BAPC"), ResTypeOf("DRDP"),
+    ResTypeOf("EGDP"), ResTypeOf("EGPC"), ResTypeOf("EGPP"), ResTypeOf("EvDP"), ResTypeOf("FADP"),
+    ResTypeOf("FAPC"), ResTypeOf("FBDP"), ResTypeOf("FBPC"), ResTypeOf("FDDP"), ResTypeOf("FDPC"),
+    ResTypeOf("PICT"), ResTypeOf("PLDP"), ResTypeOf("PLPC"),
 };
 
 constexpr int32_t kLargestSide = 32767;

@@ -175,11 +175,14 @@ int16_t UniqueResourceId(uint32_t type) {
     int16_t candidate = kFirstUniqueId;
     // Every id from 1280 up to 32767 taken would leave no candidate; the walk then
     // stops at the last one tried rather than wrap into negative ids.
-    while (AnyFileHolds(type, candidate) && candidate < INT16_MAX) ++candidate;
+    while (AnyFileHolds(type, candidate) && candidate < INT16_MAX)
+        ++candidate;
     return candidate;
 }
 
-Handle GetStringResource(int16_t id) { return GetResource(kStringType, id); }
+Handle GetStringResource(int16_t id) {
+    return GetResource(kStringType, id);
+}
 
 uint8_t *GetIndexedString(uint8_t *buffer, int16_t id, int16_t index) {
     buffer[0] = 0;

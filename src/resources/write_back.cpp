@@ -24,9 +24,8 @@ constexpr uint32_t kDeadShare = 5;
 uint32_t gWritePosition = 0;
 
 bool AnyMarkedChanged(const uint8_t *map) {
-    return !ForEachReference(map, [&](uint32_t, uint32_t ref) {
-        return (RefAttributes(map, ref) & kAttrChanged) == 0;
-    });
+    return !ForEachReference(
+        map, [&](uint32_t, uint32_t ref) { return (RefAttributes(map, ref) & kAttrChanged) == 0; });
 }
 
 uint8_t *CopyOfMap(const uint8_t *map) {
@@ -257,4 +256,6 @@ void UpdateResourceFile(uint16_t refNum) {
     WriteBackResourceFile(file->map, file->path);
 }
 
-void SetResourceCompaction(int32_t mode) { SetCompactionMode(mode == 3 ? kCompactionForced : 0); }
+void SetResourceCompaction(int32_t mode) {
+    SetCompactionMode(mode == 3 ? kCompactionForced : 0);
+}

@@ -17,7 +17,7 @@ struct ResourceWrite {
     uint8_t *work;    // copy of M
     uint8_t *stored;  // F
     uint32_t type;
-    uint32_t ref;     // the entry in work
+    uint32_t ref;  // the entry in work
     const uint8_t *data;
     uint32_t size;
     uint32_t deadBytes;
