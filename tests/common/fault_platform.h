@@ -19,8 +19,9 @@ public:
     FaultPlatform(const FaultPlatform &) = delete;
     FaultPlatform &operator=(const FaultPlatform &) = delete;
 
-    // The n-th call (1 = the next one) of kind op fails. With persistent, every call
-    // from the n-th on fails. n = 0 cancels the plan for op.
+    // The n-th call of kind op, counted since construction or the last Reset, fails
+    // (so FailNth(op, Calls(op) + 1) fails the next one). With persistent, every
+    // call from the n-th on fails. n = 0 cancels the plan for op.
     void FailNth(PlatformOp op, uint32_t n, bool persistent = false);
     // The n-th read or write moves only `bytes` bytes (fewer than asked) and succeeds.
     void ShortNth(PlatformOp op, uint32_t n, uint32_t bytes);
