@@ -178,7 +178,11 @@ uint32_t FindReferenceByName(const uint8_t *map, uint32_t typeEntry, const uint8
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t ref = RefEntryAt(map, typeEntry, i);
         const uint8_t *own = RefName(map, ref);
-        if (own != nullptr && std::memcmp(own, name, 1u + name[0]) == 0) return ref;
+        // The length bytes first: an entry's name may end the block, so no more of
+        // it than its own length may be read.
+        if (own != nullptr && own[0] == name[0] && std::memcmp(own + 1, name + 1, name[0]) == 0) {
+            return ref;
+        }
     }
     return 0;
 }

@@ -82,7 +82,9 @@ Handle PictureFromImage(const uint8_t *image, uint32_t size) {
         DisposeHandle(h);
         return nullptr;
     }
-    uint64_t copy = sizes.total < available ? sizes.total : available;
+    // With bit fields the pixels start 12 bytes later, so 12 more bytes belong
+    // to the picture.
+    uint64_t copy = needed < available ? needed : available;
     std::memcpy(bitmap, info, static_cast<size_t>(copy));
     StoreU32(bitmap + kBitmapImageSize, static_cast<uint32_t>(sizes.imageSize));
     StoreU32(bitmap + kBitmapColoursUsed, sizes.coloursUsed);
@@ -109,11 +111,14 @@ bool PictureImageSize(Handle h, uint32_t *size) {
     PictureRecord record;
     BitmapSizes sizes;
     if (!ReadPictureRecord(h, &record) || record.bitmap == nullptr ||
-        !ComputeBitmapSizes(record.bitmap, &sizes) ||
-        sizes.total > MemoryPoolBlockSize(record.bitmap)) {
+        !ComputeBitmapSizes(record.bitmap, &sizes)) {
         return false;
     }
-    *size = kBitmapFileHeaderSize + static_cast<uint32_t>(sizes.total);
+    // Bit-field masks between the header and the pixels are part of the picture.
+    bool bitFields = LoadU32(record.bitmap + kBitmapCompression) == kBitFieldsCompression;
+    uint64_t total = sizes.total + (bitFields ? 12 : 0);
+    if (total > MemoryPoolBlockSize(record.bitmap)) return false;
+    *size = kBitmapFileHeaderSize + static_cast<uint32_t>(total);
     return true;
 }
 
