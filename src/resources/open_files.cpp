@@ -126,6 +126,13 @@ bool FindHandle(Handle h, HandleLocation *where) {
     return false;
 }
 
+bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode) {
+    gState.error = kResourceOk;
+    if (FindHandle(h, where)) return true;
+    gState.error = failureCode;
+    return false;
+}
+
 Handle SlotHandle(const uint8_t *map, uint32_t ref) {
     uint32_t slot = RefSlot(map, ref);
     return slot == 0 ? nullptr : HandleFromNumber(slot);

@@ -54,6 +54,10 @@ struct HandleLocation {
 // Searches every open file from the latest. False for null or a Handle in no slot.
 bool FindHandle(Handle h, HandleLocation *where);
 
+// Starts an operation on a Handle: clears ResourceError and finds h. When h is
+// in no slot, ResourceError becomes failureCode and the result is false.
+bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode);
+
 // The Handle in a slot; null when the slot is empty or its Handle is gone.
 Handle SlotHandle(const uint8_t *map, uint32_t ref);
 

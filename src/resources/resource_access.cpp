@@ -116,12 +116,8 @@ Handle GetOneIndexedResource(uint32_t type, int16_t index) {
 }
 
 void GetResourceInfo(Handle h, int16_t *id, uint32_t *type, uint8_t *name) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kResourceNotFound);
-        return;
-    }
+    if (!LocateHandle(h, &where, kResourceNotFound)) return;
     const uint8_t *map = where.file->map;
     if (id) *id = RefId(map, where.ref);
     if (type) *type = TypeOf(map, where.typeEntry);
@@ -133,22 +129,14 @@ void GetResourceInfo(Handle h, int16_t *id, uint32_t *type, uint8_t *name) {
 }
 
 int32_t HomeResourceFile(Handle h) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kResourceNotFound);
-        return -1;
-    }
+    if (!LocateHandle(h, &where, kResourceNotFound)) return -1;
     return where.file->refNum;
 }
 
 void ReleaseResource(Handle h) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kResourceNotFound);
-        return;
-    }
+    if (!LocateHandle(h, &where, kResourceNotFound)) return;
     uint8_t *map = where.file->map;
     if (RefAttributes(map, where.ref) & kAttrChanged) return;
     SetRefSlot(map, where.ref, 0);
@@ -156,12 +144,8 @@ void ReleaseResource(Handle h) {
 }
 
 void DetachResource(Handle h) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kResourceNotFound);
-        return;
-    }
+    if (!LocateHandle(h, &where, kResourceNotFound)) return;
     uint8_t *map = where.file->map;
     if (RefAttributes(map, where.ref) & kAttrChanged) {
         SetResourceErrorCode(kChangedNotDetached);

@@ -71,12 +71,8 @@ void AddResource(Handle h, uint32_t type, int16_t id, const uint8_t *name) {
 }
 
 void MarkResourceChanged(Handle h) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kResourceNotFound);
-        return;
-    }
+    if (!LocateHandle(h, &where, kResourceNotFound)) return;
     uint8_t *map = where.file->map;
     if (!DiskHasRoom(h, TypeOf(map, where.typeEntry))) {
         SetResourceErrorCode(kCannotAdd);
@@ -86,12 +82,8 @@ void MarkResourceChanged(Handle h) {
 }
 
 void RemoveResource(Handle h) {
-    SetResourceErrorCode(kResourceOk);
     HandleLocation where;
-    if (!FindHandle(h, &where)) {
-        SetResourceErrorCode(kCannotRemove);
-        return;
-    }
+    if (!LocateHandle(h, &where, kCannotRemove)) return;
     // A picture without a usable bitmap leaves no size to count.
     uint32_t size = 0;
     if (!StoredSize(h, TypeOf(where.file->map, where.typeEntry), &size)) size = 0;
