@@ -67,9 +67,13 @@ bool UndoRollback(FileUndo *undo) {
         }
     }
     FreeEntries(undo);
+    // Writes never shrink the file, so when its size cannot be had it is cut
+    // all the same: whatever lies beyond the old size was written since.
     uint32_t size = PlatformFileSize(undo->file);
-    if (size == kPlatformFailure) return false;
-    if (size > undo->oldSize && !PlatformFileTruncate(undo->file, undo->oldSize)) ok = false;
+    if ((size == kPlatformFailure || size > undo->oldSize) &&
+        !PlatformFileTruncate(undo->file, undo->oldSize)) {
+        ok = false;
+    }
     return ok;
 }
 

@@ -75,8 +75,11 @@ void BuildInfoBlock(uint32_t kind, uint16_t fourthValue, uint8_t *info) {
 bool AddDeadBytes(FileHandle file, uint32_t count) {
     uint8_t info[kInfoBlockSize];
     if (!ReadInfoBlock(file, info)) return false;
-    int32_t counter = LoadI32(info + kInfoDeadBytes);
-    uint32_t updated = counter < 0 ? count : static_cast<uint32_t>(counter) + count;
-    StoreU32(info + kInfoDeadBytes, updated);
+    AddToDeadBytes(info, count);
     return WriteInfoBlock(file, info);
+}
+
+void AddToDeadBytes(uint8_t *info, uint32_t count) {
+    int32_t counter = LoadI32(info + kInfoDeadBytes);
+    StoreU32(info + kInfoDeadBytes, counter < 0 ? count : static_cast<uint32_t>(counter) + count);
 }

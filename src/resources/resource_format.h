@@ -55,9 +55,11 @@ int32_t FormatVersionOfInfo(const uint8_t *info);
 
 bool ReadInfoBlock(FileHandle file, uint8_t *info);
 bool WriteInfoBlock(FileHandle file, const uint8_t *info);
-// Adds count bytes to the dead-bytes counter of the open file (a negative
-// counter is replaced by count). False when the info block cannot be read or
-// written; nothing changes then.
+// Adds count bytes to the dead-bytes counter of an info block; a negative
+// counter is replaced by count.
+void AddToDeadBytes(uint8_t *info, uint32_t count);
+// Adds count bytes to the dead-bytes counter of the open file. False when the info block cannot be
+// read or written; nothing changes then.
 bool AddDeadBytes(FileHandle file, uint32_t count);
 
 // Fills info with the info block of a layout-1500 file of the given kind; the

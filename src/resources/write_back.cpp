@@ -36,20 +36,23 @@ uint8_t *CopyOfMap(const uint8_t *map) {
 
 // The on-disk header must name the map and data area that the map block
 // describes; otherwise writing the block over it would not match its data.
-bool HeaderMatches(FileHandle file, const uint8_t *map) {
+bool HeaderMatches(FileHandle file, const uint8_t *map, uint32_t *oldMapEnd) {
     FileHeader header;
-    return ReadFileHeader(file, &header) && header.dataOffset == MapDataOffset(map) &&
-           header.mapOffset == MapFileMapOffset(map) && header.dataLength == MapDataLength(map);
+    if (!ReadFileHeader(file, &header)) return false;
+    *oldMapEnd = header.mapOffset + header.mapLength;
+    return header.dataOffset == MapDataOffset(map) && header.mapOffset == MapFileMapOffset(map) &&
+           header.dataLength == MapDataLength(map);
 }
 
 int WriteInPlace(const uint8_t *map, const char *path) {
     FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericReadWrite);
     if (file == kInvalidFile) return 0;
     FileUndo undo;
-    bool ok = HeaderMatches(file, map) && UndoBegin(&undo, file);
+    uint32_t oldMapEnd = 0;
+    bool ok = HeaderMatches(file, map, &oldMapEnd) && UndoBegin(&undo, file);
     if (ok) {
         ok = UndoableWriteHeaderAndMap(&undo, map) &&
-             UndoCommit(&undo, MapFileMapOffset(map) + MapLength(map));
+             UndoCommit(&undo, CutPointAfterMap(undo, oldMapEnd, map));
         if (!ok) UndoRollback(&undo);
     }
     CloseFileHandle(file);
@@ -159,6 +162,10 @@ int Compact(uint8_t *map, const char *path) {
 }
 
 }  // namespace
+
+uint32_t CutPointAfterMap(const FileUndo &undo, uint32_t oldMapEnd, const uint8_t *map) {
+    return undo.oldSize == oldMapEnd ? MapFileMapOffset(map) + MapLength(map) : 0;
+}
 
 bool StoredForm(Handle h, uint32_t type, const uint8_t **data, uint32_t *size, bool *owned) {
     *owned = false;

@@ -21,6 +21,12 @@ bool WriteDataBlock(FileHandle file, uint32_t offset, const uint8_t *data, uint3
 // The same through an undo record.
 bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data, uint32_t size);
 
+// Where to cut a file whose map was rewritten: at the new end of the map when
+// the file ended where its old map ended, so that a shorter map leaves nothing
+// behind it; 0 (no cut) when the file held bytes beyond its old map, which are
+// kept as they were.
+uint32_t CutPointAfterMap(const FileUndo &undo, uint32_t oldMapEnd, const uint8_t *map);
+
 // Writes map (slots as 0) at its map offset and then its header copy at offset 0,
 // through an undo record.
 bool UndoableWriteHeaderAndMap(FileUndo *undo, const uint8_t *map);

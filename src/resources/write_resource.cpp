@@ -47,13 +47,14 @@ bool Append(FileUndo *undo, ResourceWrite *w) {
 // offsets: every entry the file holds points where the file says, and entries
 // that carry no change of their own are unmarked and let go of their Handles (a
 // later Get loads them again). Entries marked changed keep their Handles, so
-// that no change waiting to be written is lost. False when the file holds an
-// entry the block lacks.
-bool TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
+// that no change waiting to be written is lost.
+void TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
     std::memcpy(work, stored, 12);  // data offset, map offset, data length
-    return ForEachReference(stored, [&](uint32_t typeEntry, uint32_t ref) {
+    ForEachReference(stored, [&](uint32_t typeEntry, uint32_t ref) {
         uint32_t own = FindResource(work, TypeOf(stored, typeEntry), RefId(stored, ref), nullptr);
-        if (own == 0) return false;
+        // A resource removed in memory is gone from the map that is written; its
+        // old block is already counted as dead.
+        if (own == 0) return true;
         SetRefDataOffset(work, own, static_cast<uint32_t>(RefDataOffset(stored, ref)));
         if ((RefAttributes(work, own) & kAttrChanged) == 0) {
             SetRefAttributes(work, own, 0);
@@ -66,8 +67,9 @@ bool TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
 bool WriteOverOldPlace(FileUndo *undo, ResourceWrite *w, uint32_t storedRef) {
     uint32_t at =
         MapDataOffset(w->stored) + static_cast<uint32_t>(RefDataOffset(w->stored, storedRef));
-    return UndoableWriteDataBlock(undo, at, w->data, w->size) &&
-           TakeStoredOffsets(w->work, w->stored);
+    if (!UndoableWriteDataBlock(undo, at, w->data, w->size)) return false;
+    TakeStoredOffsets(w->work, w->stored);
+    return true;
 }
 
 // Writes the data where it belongs and the map after it.
@@ -80,10 +82,15 @@ bool PlaceData(FileUndo *undo, ResourceWrite *w) {
         if (!AddMapEntry(&w->stored, w->type, id, 0, name ? name : &noName)) return false;
         return Append(undo, w);
     }
+    // An entry that the file's map holds marked changed reached the disk with
+    // the rest of a map while its data still waited in memory, so its data
+    // offset need not name a block of its own (an added entry points at 0, the
+    // block of some other resource): the data is appended, never written there.
+    bool ownBlock = (RefAttributes(w->stored, storedRef) & kAttrChanged) == 0;
     uint32_t at = 0;
     uint32_t oldLength = 0;
     if (!LocateDataBlock(undo->file, w->stored, storedRef, &at, &oldLength)) oldLength = 0;
-    if (w->size > oldLength || at == 0) {
+    if (!ownBlock || w->size > oldLength || at == 0) {
         w->deadBytes = w->size;
         return Append(undo, w);
     }
@@ -91,17 +98,25 @@ bool PlaceData(FileUndo *undo, ResourceWrite *w) {
     return WriteOverOldPlace(undo, w, storedRef);
 }
 
+// Adds the write's dead bytes to the file's counter (a negative counter is
+// replaced) as part of the write, so that a later failure takes it back too. An
+// info block that cannot be read is left as it is.
+bool CountDeadBytes(FileUndo *undo, uint32_t count) {
+    uint8_t info[kInfoBlockSize];
+    if (count == 0 || !ReadInfoBlock(undo->file, info)) return true;
+    AddToDeadBytes(info, count);
+    return UndoableWrite(undo, info, kInfoBlockOffset, kInfoBlockSize);
+}
+
 bool WriteIntoFile(FileHandle file, ResourceWrite *w) {
     FileUndo undo;
     if (!UndoBegin(&undo, file)) return false;
+    uint32_t oldMapEnd = MapFileMapOffset(w->stored) + MapLength(w->stored);
     bool ok = PlaceData(&undo, w) && UndoableWriteHeaderAndMap(&undo, w->work) &&
-              UndoCommit(&undo, MapFileMapOffset(w->work) + MapLength(w->work));
-    if (!ok) {
-        UndoRollback(&undo);
-        return false;
-    }
-    if (w->deadBytes > 0) AddDeadBytes(file, w->deadBytes);
-    return true;
+              CountDeadBytes(&undo, w->deadBytes) &&
+              UndoCommit(&undo, CutPointAfterMap(undo, oldMapEnd, w->work));
+    if (!ok) UndoRollback(&undo);
+    return ok;
 }
 
 // Writes the resource of entry ref of the open file into the file. The map block
@@ -146,6 +161,9 @@ void WriteResource(Handle h) {
     if ((RefAttributes(map, where.ref) & kAttrChanged) == 0) return;
     SetRefAttributes(map, where.ref, RefAttributes(map, where.ref) & ~kAttrChanged);
     if (!WriteOneResource(where.file, where.typeEntry, where.ref, h)) {
+        // The file does not have the data, and the map block is as it was: the
+        // entry stays marked so that the next write-back stores it.
+        SetRefAttributes(map, where.ref, RefAttributes(map, where.ref) | kAttrChanged);
         SetResourceErrorCode(kDiskFull);
     }
 }

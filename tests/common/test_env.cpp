@@ -1,10 +1,10 @@
 #include "common/test_env.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <algorithm>
 
 #include "support/memory_pool.h"
 
@@ -27,11 +27,17 @@ TempDir::~TempDir() {
     if (!path_.empty()) fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::File(const std::string &name) const { return path_ + "/" + name; }
+std::string TempDir::File(const std::string &name) const {
+    return path_ + "/" + name;
+}
 
 std::vector<uint8_t> ReadWholeFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+    in.seekg(0);
+    in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return bytes;
 }
 
 void WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes) {

@@ -313,6 +313,19 @@ TEST_F(OpenFilesLayout, ReadingLeavesTheFileAsItWas) {
     DisposeHandle(c);
 }
 
+// Bytes that some other writer left behind the map are no part of any resource,
+// but a file that was only read keeps them all the same.
+TEST_F(OpenFilesLayout, BytesBehindTheMapSurviveAnUnchangedClose) {
+    Bytes bytes = BuildResourceFile(Mixed());
+    bytes.insert(bytes.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+    std::string path = Write("trailing.rsrc", bytes);
+    uint16_t ref = Open(path);
+    ASSERT_NE(ref, kNoFile);
+    ReleaseResource(GetResource(kFsTI, 129));
+    CloseResourceFile(ref);
+    EXPECT_EQ(ReadWholeFile(path), bytes);
+}
+
 // The older layouts are converted when they are opened: the file on disk then
 // holds layout 1500 with the same resources and its conversion-pending flag set.
 TEST_F(OpenFilesLayout, OlderLayoutsAreConvertedOnOpen) {
