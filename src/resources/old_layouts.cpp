@@ -163,6 +163,16 @@ bool SizeCurrentMap(const Version2Map &map, CurrentMapSizes *sizes) {
     return true;
 }
 
+// True when a layout-1100 map built in memory can go on to layout 1500. A
+// layout-1000 file that could never reach layout 1500 (no types, a data offset
+// out of reach, a map too large) is refused as it stands instead of being left
+// behind in layout 1100.
+bool CanBecomeCurrent(uint8_t *block) {
+    Version2Map map = {block, LoadU32(block + 12), 0, 0};
+    CurrentMapSizes sizes;
+    return CheckVersion2Map(&map) && SizeCurrentMap(map, &sizes);
+}
+
 void WriteCurrentEntries(const Version2Map &map, const CurrentMapSizes &sizes, uint8_t *out) {
     uint32_t runOffset = kTypeEntrySize * map.types;
     uint32_t refAt = kTypeListOffset + runOffset;
@@ -291,7 +301,7 @@ int UpgradeOldestLayout(const char *path) {
     if (file == kInvalidFile) return 0;
     uint8_t *map = BuildVersion2Map(file);
     FileUndo undo;
-    bool ok = map != nullptr && UndoBegin(&undo, file);
+    bool ok = map != nullptr && CanBecomeCurrent(map) && UndoBegin(&undo, file);
     if (ok) {
         uint8_t front[kDataAreaOffset] = {};
         std::memcpy(front, map, kFileHeaderSize);
@@ -326,9 +336,12 @@ int PrepareResourceFile(const char *path) {
     if (file == kInvalidFile) return 0;
     int32_t version = 0;
     bool recognised = CheckFileHeader(file) && ReadFormatVersion(file, &version);
+    // A layout-1000 file is not touched at all when the second step is known to
+    // lack the room for its copy.
+    bool room = recognised && version != kLayoutCurrent && RoomForCopy(path, file);
     CloseFileHandle(file);
     if (!recognised) return 0;
     if (version == kLayoutCurrent) return 1;
-    if (version == kLayoutOldest && !UpgradeOldestLayout(path)) return 0;
+    if (version == kLayoutOldest && (!room || !UpgradeOldestLayout(path))) return 0;
     return UpgradeVersion2Layout(path);
 }

@@ -58,7 +58,7 @@ uint8_t *NewEmptyMap(const uint8_t *oldMap) {
 }
 
 // The old map's type count, or -1 when its type list or any reference run does
-// not lie inside it.
+// not lie inside it. The offset of a type without references is never used.
 int32_t CheckOldMap(const uint8_t *old, uint32_t length) {
     if (length < kOldMapHeaderSize) return -1;
     int16_t countMinusOne = LoadI16(old + kOldTypeCountField);
@@ -70,6 +70,7 @@ int32_t CheckOldMap(const uint8_t *old, uint32_t length) {
         const uint8_t *entry = old + typeList + kOldTypeEntrySize * t;
         int16_t refsMinusOne = LoadI16(entry + 4);
         if (refsMinusOne < -1) return -1;
+        if (refsMinusOne == -1) continue;
         uint64_t run = uint64_t{kV2RefEntrySize} * static_cast<uint32_t>(refsMinusOne + 1);
         if (!RangeInside(uint64_t{typeList} + LoadU16(entry + 6), run, length)) return -1;
     }
@@ -104,8 +105,11 @@ uint8_t *ReadOldMap(FileHandle file, uint32_t *length) {
         !RangeInside(header.mapOffset, header.mapLength, fileSize)) {
         return nullptr;
     }
+    // The new map takes its offsets from the old map's header copy, so the copy
+    // must be the file header.
     auto *old = static_cast<uint8_t *>(NewPointer(header.mapLength));
-    if (old != nullptr && !ReadAt(file, old, header.mapOffset, header.mapLength)) {
+    if (old != nullptr && (!ReadAt(file, old, header.mapOffset, header.mapLength) ||
+                           std::memcmp(old, front, kFileHeaderSize) != 0)) {
         DisposePointer(old);
         return nullptr;
     }
