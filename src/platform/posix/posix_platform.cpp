@@ -148,6 +148,40 @@ bool MoveNoReplace(const std::string &from, const std::string &to) {
     return false;
 }
 
+// Moves count bytes between the file position and bytes, looping over partial
+// transfers and interruptions. A read stops early at the end of the file and
+// succeeds; a write that makes no progress fails (the disk is full or the file
+// cannot grow). *done (when given) receives the bytes moved.
+bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, bool reading) {
+    uint32_t ignored;
+    uint32_t *moved = done != nullptr ? done : &ignored;
+    *moved = 0;
+    const int fd = DescriptorOf(file);
+    if (fd < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (count > 0 && bytes == nullptr) {
+        errno = EFAULT;
+        return false;
+    }
+    while (*moved < count) {
+        const uint32_t left = count - *moved;
+        const size_t piece = left < kLargestTransfer ? left : kLargestTransfer;
+        const ssize_t n =
+            reading ? read(fd, bytes + *moved, piece) : write(fd, bytes + *moved, piece);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0 && reading) break;  // the end of the file
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        *moved += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
 class PosixPlatform : public Platform {
 public:
     FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
@@ -199,70 +233,13 @@ public:
     }
 
     bool FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) override {
-        uint32_t ignored;
-        uint32_t *moved = done != nullptr ? done : &ignored;
-        *moved = 0;
-        const int fd = DescriptorOf(file);
-        if (fd < 0) {
-            errno = EBADF;
-            return false;
-        }
-        if (count > 0 && buffer == nullptr) {
-            errno = EFAULT;
-            return false;
-        }
-        uint8_t *bytes = static_cast<uint8_t *>(buffer);
-        uint32_t total = 0;
-        while (total < count) {
-            const uint32_t left = count - total;
-            const ssize_t n =
-                read(fd, bytes + total, left < kLargestTransfer ? left : kLargestTransfer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                *moved = total;
-                return false;
-            }
-            if (n == 0) break;  // the end of the file
-            total += static_cast<uint32_t>(n);
-        }
-        *moved = total;
-        return true;
+        return Transfer(file, static_cast<uint8_t *>(buffer), count, done, true);
     }
 
     bool FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) override {
-        uint32_t ignored;
-        uint32_t *moved = done != nullptr ? done : &ignored;
-        *moved = 0;
-        const int fd = DescriptorOf(file);
-        if (fd < 0) {
-            errno = EBADF;
-            return false;
-        }
-        if (count > 0 && buffer == nullptr) {
-            errno = EFAULT;
-            return false;
-        }
-        const uint8_t *bytes = static_cast<const uint8_t *>(buffer);
-        uint32_t total = 0;
-        while (total < count) {
-            const uint32_t left = count - total;
-            const ssize_t n =
-                write(fd, bytes + total, left < kLargestTransfer ? left : kLargestTransfer);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                *moved = total;
-                return false;
-            }
-            if (n == 0) {
-                // No progress: the disk is full or the file cannot grow.
-                errno = ENOSPC;
-                *moved = total;
-                return false;
-            }
-            total += static_cast<uint32_t>(n);
-        }
-        *moved = total;
-        return true;
+        // The bytes are only read from; Transfer takes one pointer type for both ways.
+        auto *bytes = static_cast<uint8_t *>(const_cast<void *>(buffer));
+        return Transfer(file, bytes, count, done, false);
     }
 
     uint32_t FileSeek(FileHandle file, uint32_t offset) override {
