@@ -153,7 +153,7 @@ bool MoveNoReplace(const std::string &from, const std::string &to) {
 // succeeds; a write that makes no progress fails (the disk is full or the file
 // cannot grow). *done (when given) receives the bytes moved.
 bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, bool reading) {
-    uint32_t ignored;
+    uint32_t ignored = 0;
     uint32_t *moved = done != nullptr ? done : &ignored;
     *moved = 0;
     const int fd = DescriptorOf(file);
