@@ -8,6 +8,13 @@ int IndexOf(PlatformOp op) {
 
 }  // namespace
 
+const char *PlatformOpName(PlatformOp op) {
+    static const char *const names[] = {"open",  "read",     "write",     "seek",
+                                        "close", "delete",   "move",      "free space",
+                                        "size",  "truncate", "allocation"};
+    return names[IndexOf(op)];
+}
+
 FaultPlatform::FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(nullptr) {
     previous_ = SetPlatform(this);
 }

@@ -10,8 +10,11 @@
 
 #include "platform/platform.h"
 
+// "open", "read", ...: the kind of call, for messages.
+const char *PlatformOpName(PlatformOp op);
+
 class FaultPlatform : public PlatformWrapper {
-public:
+  public:
     // Wraps the backend that is current and installs itself; the destructor
     // restores the previous backend.
     FaultPlatform();
@@ -50,7 +53,7 @@ public:
     bool FileMove(const char *from, const char *to) override;
     bool DiskFreeBytes(const char *path, uint64_t *freeBytes) override;
 
-private:
+  private:
     struct Plan {
         uint32_t failAt = 0;
         bool persistent = false;

@@ -201,41 +201,16 @@ struct FixtureColour {
     bool operator==(const FixtureColour &) const = default;
 };
 
-// A bitmap as ParseBitmapImage reads it back.
-struct FixtureBitmap {
-    int32_t width = 0;
-    int32_t height = 0;  // negative: rows stored top row first
-    uint16_t bitsPerPixel = 0;
-    std::vector<FixtureColour> palette;
-    // One value per pixel, top row first, left to right: a colour-table index at
-    // up to 8 bits per pixel, else the pixel's bytes as a little-endian number
-    // (0xRRGGBB at 24 bits).
-    std::vector<uint32_t> pixels;
-
-    // Stored fields as found, for checking what the library wrote.
-    uint32_t fileSizeField = 0;
-    uint32_t pixelOffsetField = 0;
-    uint32_t headerSize = 0;
-    uint32_t imageSizeField = 0;
-    uint32_t coloursUsedField = 0;
-};
-
 // A bitmap file image: the 14-byte file header ('B', 'M', file size, 0, pixel
 // offset 14 + 40 + 4 x colours), the 40-byte information header (width, height,
 // 1 plane, the depth, no compression, image size, resolution 0, colours used =
 // palette size, 0 important), the colour table (blue, green, red, 0 each) and the
 // pixel rows, each padded to a multiple of 4 bytes, bottom row first (top row
-// first when height is negative). pixels is as in FixtureBitmap; depths 1, 4, 8,
+// first when height is negative). pixels holds one value per pixel, top row
+// first, left to right: a colour-table index at up to 8 bits per pixel, else the
+// pixel's bytes as a little-endian number (0xRRGGBB at 24 bits); depths 1, 4, 8,
 // 16, 24 and 32 are accepted. For the library to read back a picture of up to 8
 // bits per pixel as it was meant, give 2 to the power of the depth colours.
 std::vector<uint8_t> BuildBitmapImage(int32_t width, int32_t height, uint16_t bitsPerPixel,
                                       const std::vector<FixtureColour> &palette,
                                       const std::vector<uint32_t> &pixels);
-
-// Reads a bitmap file image without compression back. The colour table follows
-// the information header (at 14 + its size field) and holds colours-used entries,
-// or 2 to the power of the depth when that field is 0 at up to 8 bits per pixel;
-// the pixel rows follow the table directly, whatever the pixel-offset field says
-// (the library stores 1078 there for every picture). Returns false with a reason
-// for an image that is not a bitmap, is compressed or is too short.
-bool ParseBitmapImage(const std::vector<uint8_t> &image, FixtureBitmap *out, std::string *why);

@@ -31,6 +31,13 @@ std::string TempDir::File(const std::string &name) const {
     return path_ + "/" + name;
 }
 
+Bytes Pattern(size_t size, uint8_t seed) {
+    Bytes bytes(size);
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i + (i >> 8));
+    return bytes;
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::string &path) {
     std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return {};
@@ -58,6 +65,23 @@ std::vector<std::string> ListFolder(const std::string &path) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+ScopedEnvironment::ScopedEnvironment(const char *name, const char *value) : name_(name) {
+    if (const char *old = std::getenv(name)) old_ = old;
+    if (value != nullptr) {
+        setenv(name, value, 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+    if (old_) {
+        setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+        unsetenv(name_.c_str());
+    }
 }
 
 void PoolTest::SetUp() {

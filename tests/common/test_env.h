@@ -6,13 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 // A fresh folder under the system's temporary folder, removed with its contents
 // when the object goes.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -22,9 +23,14 @@ public:
     // path() + "/" + name.
     std::string File(const std::string &name) const;
 
-private:
+  private:
     std::string path_;
 };
+
+using Bytes = std::vector<uint8_t>;
+
+// size bytes, seed + i at place i (plus i / 256), so that a shift shows.
+Bytes Pattern(size_t size, uint8_t seed = 0);
 
 std::vector<uint8_t> ReadWholeFile(const std::string &path);
 void WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes);
@@ -32,10 +38,24 @@ bool FileExists(const std::string &path);
 // Names in a folder, sorted.
 std::vector<std::string> ListFolder(const std::string &path);
 
+// Sets an environment variable (unsets it for null) for the life of the
+// object, then puts back what was there.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char *name, const char *value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment &) = delete;
+    ScopedEnvironment &operator=(const ScopedEnvironment &) = delete;
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
 // Creates the memory pool before each test and, after it, expects every block to
 // have been given back before destroying the pool.
 class PoolTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     // Blocks held at the start of the test (the handle registry keeps none).

@@ -1,3 +1,6 @@
+// Adding and removing entries of a map block: the bytes of the block after each
+// edit, the limits of its offset fields, all-or-nothing edits when memory runs
+// out, and a randomised comparison against a model of the orders a map keeps.
 #include "resources/map_edit.h"
 
 #include <gtest/gtest.h>
@@ -5,189 +8,119 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
-#include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
-#include "common/fixture.h"
-#include "common/test_env.h"
-#include "resources/handles.h"
+#include "common/resource_test.h"
 #include "resources/map_block.h"
 #include "support/memory_pool.h"
 
 namespace {
 
-constexpr uint32_t kFsTI = FourCC("FsTI");
-constexpr uint32_t kStr = FourCC("STR ");
-constexpr uint32_t kSkFs = FourCC("SkFs");
-constexpr uint32_t kPict = FourCC("PICT");
-
 // Every map of these tests shares one data area: a block without data at offset
 // 0 (where added entries point) and the block "xyz" at offset 4.
-const std::vector<uint8_t> kDataArea = {0, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 'z'};
 constexpr uint32_t kXyzBlock = 4;
 
-FixtureResource Res(int16_t id, std::optional<std::string> name, uint32_t dataOffset = kXyzBlock,
+// An entry that points at a block of the shared data area.
+FixtureResource Ref(int16_t id, std::optional<std::string> name, uint32_t dataOffset = kXyzBlock,
                     uint8_t attributes = 0, uint32_t slot = 0) {
-    FixtureResource resource;
-    resource.id = id;
-    resource.name = std::move(name);
+    FixtureResource resource = Res(id, std::move(name), {}, attributes, slot);
     resource.dataOffset = dataOffset;
-    resource.attributes = attributes;
-    resource.handleSlot = slot;
     return resource;
 }
 
 // What AddMapEntry makes: the changed attribute, data offset 0, the slot.
 FixtureResource Added(int16_t id, std::optional<std::string> name, uint32_t slot) {
-    return Res(id, std::move(name), 0, 0x02, slot);
+    return Ref(id, std::move(name), 0, 0x02, slot);
 }
 
-FixtureFile Described(std::vector<FixtureType> types) {
-    FixtureFile file;
-    file.deadData = kDataArea;
-    file.types = std::move(types);
+FixtureFile WithTypes(std::vector<FixtureType> types) {
+    FixtureFile file = Described(std::move(types));
+    file.deadData = {0, 0, 0, 0, 3, 0, 0, 0, 'x', 'y', 'z'};
     return file;
 }
 
 // FsTI 128 "alpha", FsTI 129 (no name), STR 1 "s".
 FixtureFile Base() {
-    return Described({{kFsTI, {Res(128, "alpha", kXyzBlock, 0, 0), Res(129, std::nullopt, 0)}},
-                      {kStr, {Res(1, "s")}}});
+    return WithTypes(
+        {{kFsTI, {Ref(128, "alpha"), Ref(129, std::nullopt, 0)}}, {kSTR, {Ref(1, "s")}}});
 }
 
-// A Str255 from text.
-std::vector<uint8_t> Name(const std::string &text) {
-    std::vector<uint8_t> name(1, static_cast<uint8_t>(text.size()));
-    name.insert(name.end(), text.begin(), text.end());
-    return name;
-}
-
-std::vector<uint8_t> MapBytesOf(const FixtureFile &file) {
-    std::vector<uint8_t> bytes = BuildResourceFile(file);
-    return std::vector<uint8_t>(bytes.begin() + MapOffsetOf(bytes), bytes.end());
-}
-
-std::vector<uint8_t> BlockBytes(const uint8_t *map) {
-    return std::vector<uint8_t>(map, map + MapLength(map));
-}
-
-// The file whose data area is kDataArea and whose map is the block.
-std::vector<uint8_t> FileWithMap(const uint8_t *map) {
-    std::vector<uint8_t> bytes = BuildResourceFile(Described({}));
-    bytes.resize(MapOffsetOf(bytes));
-    bytes.insert(bytes.end(), map, map + MapLength(map));
-    std::copy(map, map + 16, bytes.begin());
-    return bytes;
+Bytes MapBytesOf(const FixtureFile &file) {
+    const Bytes bytes = BuildResourceFile(file);
+    return Bytes(bytes.begin() + MapOffsetOf(bytes), bytes.end());
 }
 
 class MapEditTest : public PoolTest {
   protected:
     void TearDown() override {
-        if (map_ != nullptr) DisposePointer(map_);
+        DisposePointer(map_);
         PoolTest::TearDown();
     }
-
     void Load(const FixtureFile &file) {
         if (map_ != nullptr) DisposePointer(map_);
-        std::vector<uint8_t> bytes = MapBytesOf(file);
+        const Bytes bytes = MapBytesOf(file);
         map_ = static_cast<uint8_t *>(NewPointer(static_cast<uint32_t>(bytes.size())));
-        ASSERT_NE(map_, nullptr);
         std::memcpy(map_, bytes.data(), bytes.size());
     }
-
     bool Add(uint32_t type, int16_t id, const std::string &name, uint32_t slot) {
-        std::vector<uint8_t> str = Name(name);
-        return AddMapEntry(&map_, type, id, slot, str.data());
+        return AddMapEntry(&map_, type, id, slot, Str255Of(name).data());
     }
-
     bool Remove(uint32_t type, int16_t id) {
         uint32_t typeEntry = 0;
-        uint32_t ref = FindResource(map_, type, id, &typeEntry);
+        const uint32_t ref = FindResource(map_, type, id, &typeEntry);
         EXPECT_NE(ref, 0u);
         return ref != 0 && RemoveMapEntry(&map_, typeEntry, ref);
     }
-
-    // The block is valid and, written out as a file, parses strictly.
+    Bytes Block() const { return Bytes(map_, map_ + MapLength(map_)); }
+    // The names of the name list, in list order.
+    Bytes NameList() const { return Bytes(map_ + MapNameListOffset(map_), map_ + MapLength(map_)); }
+    // The block is valid and, written out as the map of a file, parses strictly.
     FixtureFile Parsed() {
         EXPECT_TRUE(ValidateMapBlock(map_, MapLength(map_)));
-        FixtureFile parsed;
-        std::string why;
-        EXPECT_TRUE(ParseResourceFile(FileWithMap(map_), &parsed, &why)) << why;
-        return parsed;
-    }
-
-    // The names of the name list, in list order.
-    std::vector<uint8_t> NameList() const {
-        return std::vector<uint8_t>(map_ + MapNameListOffset(map_), map_ + MapLength(map_));
+        Bytes bytes = BuildResourceFile(WithTypes({}));
+        bytes.resize(MapOffsetOf(bytes));
+        bytes.insert(bytes.end(), map_, map_ + MapLength(map_));
+        std::copy(map_, map_ + 16, bytes.begin());
+        return Parse(bytes);
     }
 
     uint8_t *map_ = nullptr;
 };
 
-TEST_F(MapEditTest, FirstEntryOfEmptyMap) {
-    Load(Described({}));
-    ASSERT_TRUE(Add(kPict, 128, "ab", 7));
-    EXPECT_EQ(MapLength(map_), 53u);
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(Described({{kPict, {Added(128, "ab", 7)}}})));
-    EXPECT_EQ(Parsed().types.size(), 1u);
-}
+TEST_F(MapEditTest, AddingKeepsIdsInTheOrderOfAddingAndReplacesInPlace) {
+    Load(WithTypes({}));
+    ASSERT_TRUE(Add(kPICT, 128, "ab", 7));
+    EXPECT_EQ(Block(), MapBytesOf(WithTypes({{kPICT, {Added(128, "ab", 7)}}})));
 
-TEST_F(MapEditTest, IdsStayInOrderOfAdding) {
     Load(Base());
-    ASSERT_TRUE(Add(kStr, 5, "five", 11));
-    ASSERT_TRUE(Add(kStr, 3, "three", 12));
+    ASSERT_TRUE(Add(kSTR, 5, "five", 11));
+    ASSERT_TRUE(Add(kSTR, 3, "three", 12));
     FixtureFile expected = Base();
     expected.types[1].resources.push_back(Added(5, "five", 11));
     expected.types[1].resources.push_back(Added(3, "three", 12));
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-    uint32_t str = FindType(map_, kStr);
+    EXPECT_EQ(Block(), MapBytesOf(expected));
+    const uint32_t str = FindType(map_, kSTR);
     EXPECT_EQ(RefId(map_, RefEntryAt(map_, str, 1)), 5);
     EXPECT_EQ(RefId(map_, RefEntryAt(map_, str, 2)), 3);
-}
 
-TEST_F(MapEditTest, NewEntryMovesTheRunsBehindIt) {
-    Load(Base());
-    uint32_t before = MapLength(map_);
-    ASSERT_TRUE(Add(kFsTI, 5, "", 3));
-    FixtureFile expected = Base();
-    expected.types[0].resources.push_back(Added(5, std::nullopt, 3));
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-    EXPECT_EQ(MapLength(map_), before + 12);
-}
-
-TEST_F(MapEditTest, NewTypeIsListedLastAndItsRunGoesBehindAll) {
+    // A type without entries gets its run behind all others.
     FixtureFile base = Base();
-    base.runOrder = {1, 0};
+    base.types.insert(base.types.begin(), FixtureType{kPICT, {}});
     Load(base);
-    ASSERT_TRUE(Add(kSkFs, 128, "", 4));
-    FixtureFile expected = base;
-    expected.types.push_back({kSkFs, {Added(128, std::nullopt, 4)}});
-    expected.runOrder = {1, 0, 2};
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-    EXPECT_EQ(TypeOf(map_, TypeEntryAt(2)), kSkFs);
-}
+    ASSERT_TRUE(Add(kPICT, 9, "", 1));
+    base.types[0].resources.push_back(Added(9, std::nullopt, 1));
+    base.runOrder = {1, 2, 0};
+    EXPECT_EQ(Block(), MapBytesOf(base));
 
-TEST_F(MapEditTest, TypeWithoutEntriesGetsItsRunBehindAll) {
-    FixtureFile base = Base();
-    base.types.insert(base.types.begin(), FixtureType{kPict, {}});
-    Load(base);
-    ASSERT_TRUE(Add(kPict, 9, "", 1));
-    FixtureFile expected = base;
-    expected.types[0].resources.push_back(Added(9, std::nullopt, 1));
-    expected.runOrder = {1, 2, 0};
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-}
-
-TEST_F(MapEditTest, ReaddingAnIdReplacesTheEntryInPlace) {
     Load(Base());
-    uint32_t ref = FindResource(map_, kFsTI, 128, nullptr);
+    const uint32_t ref = FindResource(map_, kFsTI, 128, nullptr);
     ASSERT_TRUE(Add(kFsTI, 128, "omega", 9));
     EXPECT_EQ(FindResource(map_, kFsTI, 128, nullptr), ref);
-    FixtureFile parsed = Parsed();
-    ASSERT_EQ(parsed.types.size(), 2u);
+    const FixtureFile parsed = Parsed();
     ASSERT_EQ(parsed.types[0].resources.size(), 2u);
     const FixtureResource &entry = parsed.types[0].resources[0];
     EXPECT_EQ(entry.id, 128);
@@ -196,291 +129,221 @@ TEST_F(MapEditTest, ReaddingAnIdReplacesTheEntryInPlace) {
     EXPECT_EQ(entry.dataOffset, 0u);
     EXPECT_EQ(entry.handleSlot, 9u);
     // The old name is gone and the new one stands at the end.
-    EXPECT_EQ(NameList(), (std::vector<uint8_t>{1, 's', 5, 'o', 'm', 'e', 'g', 'a'}));
+    EXPECT_EQ(NameList(), (Bytes{1, 's', 5, 'o', 'm', 'e', 'g', 'a'}));
 
     // The same name again keeps its place; an empty one takes the name away.
-    std::vector<uint8_t> before = BlockBytes(map_);
+    Bytes before = Block();
     ASSERT_TRUE(Add(kFsTI, 128, "omega", 10));
     before[ref + 8] = 10;  // only the slot changed
-    EXPECT_EQ(BlockBytes(map_), before);
+    EXPECT_EQ(Block(), before);
     ASSERT_TRUE(Add(kFsTI, 128, "", 10));
     EXPECT_EQ(RefNameOffset(map_, ref), kNoName);
-    EXPECT_EQ(NameList(), (std::vector<uint8_t>{1, 's'}));
+    EXPECT_EQ(NameList(), (Bytes{1, 's'}));
     EXPECT_EQ(Parsed().types[1].resources[0].name, "s");
 }
 
-TEST_F(MapEditTest, RemovingANamedEntryShrinksByEntryAndName) {
+TEST_F(MapEditTest, RemovingShrinksTheBlockAndTheLastEntryTakesItsType) {
     FixtureFile base = Base();
-    base.types[0].resources.push_back(Res(130, "gamma"));
+    base.types.insert(base.types.begin(), FixtureType{kPICT, {Ref(1, "p")}});
+    base.types[1].resources.push_back(Ref(130, "gamma"));
     Load(base);
-    uint32_t before = MapLength(map_);
+    // A 5-character name and its entry: 18 bytes; the other names keep their text.
+    const uint32_t length = MapLength(map_);
     ASSERT_TRUE(Remove(kFsTI, 128));
-    EXPECT_EQ(MapLength(map_), before - 18);
-    FixtureFile expected = base;
-    expected.types[0].resources.erase(expected.types[0].resources.begin());
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-    FixtureFile parsed = Parsed();
-    EXPECT_EQ(parsed.types[0].resources[1].name, "gamma");
-    EXPECT_EQ(parsed.types[1].resources[0].name, "s");
-}
-
-TEST_F(MapEditTest, RemovingTheLastEntryOfATypeRemovesTheType) {
-    FixtureFile base = Base();
-    base.types.insert(base.types.begin(), FixtureType{kPict, {Res(1, "p")}});
-    Load(base);
-    ASSERT_TRUE(Remove(kPict, 1));
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(Base()));
-    ASSERT_TRUE(Remove(kStr, 1));
-    ASSERT_TRUE(Remove(kFsTI, 129));
-    ASSERT_TRUE(Remove(kFsTI, 128));
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(Described({})));
+    EXPECT_EQ(MapLength(map_), length - 18);
+    base.types[1].resources.erase(base.types[1].resources.begin());
+    EXPECT_EQ(Block(), MapBytesOf(base));
+    ASSERT_TRUE(Remove(kPICT, 1));
+    base.types.erase(base.types.begin());
+    EXPECT_EQ(Block(), MapBytesOf(base));
+    for (auto [type, id] : {std::pair{kSTR, 1}, std::pair{kFsTI, 129}, std::pair{kFsTI, 130}})
+        ASSERT_TRUE(Remove(type, static_cast<int16_t>(id)));
+    EXPECT_EQ(Block(), MapBytesOf(WithTypes({})));
     EXPECT_EQ(LoadI16(map_ + kMapTypeCountField), -1);
-}
 
-TEST_F(MapEditTest, AStoredEmptyNameIsRemovedLikeAnyOther) {
-    // A file may hold a name of length 0; it takes one byte of the name list.
-    FixtureFile base = Base();
+    // A file may hold a name of length 0; it takes one byte of the name list
+    // and goes like any other.
+    base = Base();
     base.types[0].resources[1].name = "";
     Load(base);
     ASSERT_TRUE(Remove(kFsTI, 129));
-    FixtureFile expected = Base();
-    expected.types[0].resources.pop_back();
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
-
-    Load(base);
-    ASSERT_TRUE(Add(kFsTI, 129, "", 4));
-    expected = Base();
-    expected.types[0].resources[1] = Added(129, std::nullopt, 4);
-    EXPECT_EQ(BlockBytes(map_), MapBytesOf(expected));
+    base.types[0].resources.pop_back();
+    EXPECT_EQ(Block(), MapBytesOf(base));
 }
 
-TEST_F(MapEditTest, RemovalRefusesAnEntryOfAnotherType) {
-    Load(Base());
-    std::vector<uint8_t> before = BlockBytes(map_);
-    uint8_t *block = map_;
-    uint32_t str = FindType(map_, kStr);
-    uint32_t fsti = FindType(map_, kFsTI);
-    EXPECT_FALSE(RemoveMapEntry(&map_, str, RefEntryAt(map_, fsti, 1)));
-    EXPECT_FALSE(RemoveMapEntry(&map_, str, RefEntryAt(map_, str, 0) + 2));
-    EXPECT_FALSE(RemoveMapEntry(&map_, str + 8, RefEntryAt(map_, str, 0)));
-    EXPECT_EQ(map_, block);
-    EXPECT_EQ(BlockBytes(map_), before);
-}
-
-// A type of n unnamed entries.
-FixtureType Many(uint32_t type, int n) {
+// A type of n entries, unnamed or with names of 255 characters.
+FixtureType Many(uint32_t type, int n, bool named = false) {
     FixtureType many{type, {}};
-    for (int i = 0; i < n; ++i)
-        many.resources.push_back(Res(static_cast<int16_t>(i), std::nullopt, 0));
+    for (int i = 0; i < n; ++i) {
+        many.resources.push_back(Ref(static_cast<int16_t>(i),
+                                     named ? std::optional(std::string(255, 'n')) : std::nullopt,
+                                     0));
+    }
     return many;
 }
 
-TEST_F(MapEditTest, RefusesToPassTheNameListLimit) {
-    // 30 + 8 + 12 x 5458 = 65534: one more entry would pass 65535.
-    Load(Described({Many(kFsTI, 5458)}));
-    std::vector<uint8_t> before = BlockBytes(map_);
-    EXPECT_FALSE(Add(kFsTI, 9999, "", 1));
-    EXPECT_EQ(BlockBytes(map_), before);
-    // Replacing an entry needs no room.
-    EXPECT_TRUE(Add(kFsTI, 5, "", 1));
-}
-
-TEST_F(MapEditTest, RefusesARunBeyondItsOffsetField) {
+// An edit that would pass the limit of an offset field changes nothing.
+TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
+    auto refused = [&](uint32_t type, int16_t id, const std::string &name) {
+        const Bytes before = Block();
+        return !Add(type, id, name, 1) && Block() == before;
+    };
+    // 30 + 8 + 12 x 5458 = 65534: one more entry would pass the name-list offset.
+    Load(WithTypes({Many(kFsTI, 5458)}));
+    EXPECT_TRUE(refused(kFsTI, 9999, ""));
+    EXPECT_TRUE(Add(kFsTI, 5, "", 1)) << "replacing an entry needs no room";
     // The STR run begins at 16 + 12 x 2729 = 32764; moving it by 12 passes 32767.
-    Load(Described({Many(kFsTI, 2729), {kStr, {Res(1, std::nullopt, 0)}}}));
-    std::vector<uint8_t> before = BlockBytes(map_);
-    EXPECT_FALSE(Add(kFsTI, 9999, "", 1));
-    EXPECT_EQ(BlockBytes(map_), before);
-    EXPECT_TRUE(Add(kStr, 2, "", 1));
-
+    Load(WithTypes({Many(kFsTI, 2729), {kSTR, {Ref(1, std::nullopt, 0)}}}));
+    EXPECT_TRUE(refused(kFsTI, 9999, ""));
+    EXPECT_TRUE(Add(kSTR, 2, "", 1));
     // A new type's run would begin at 8 + 8 + 12 x 2730 = 32776.
-    Load(Described({Many(kFsTI, 2730)}));
-    before = BlockBytes(map_);
-    EXPECT_FALSE(Add(kStr, 1, "", 1));
-    EXPECT_EQ(BlockBytes(map_), before);
-}
-
-TEST_F(MapEditTest, RefusesANameBeyondItsOffsetField) {
+    Load(WithTypes({Many(kFsTI, 2730)}));
+    EXPECT_TRUE(refused(kSTR, 1, ""));
     // 128 names of 255 characters fill the name list up to offset 32768.
-    FixtureType named{kFsTI, {}};
-    for (int i = 0; i < 128; ++i)
-        named.resources.push_back(Res(static_cast<int16_t>(i), std::string(255, 'n'), 0));
-    Load(Described({named}));
-    std::vector<uint8_t> before = BlockBytes(map_);
-    EXPECT_FALSE(Add(kFsTI, 500, "x", 1));
-    EXPECT_EQ(BlockBytes(map_), before);
+    Load(WithTypes({Many(kFsTI, 128, true)}));
+    EXPECT_TRUE(refused(kFsTI, 500, "x"));
     EXPECT_TRUE(Add(kFsTI, 500, "", 1));
     // Renaming the last name frees its bytes first, so the new one fits.
     EXPECT_TRUE(Add(kFsTI, 127, "y", 1));
     EXPECT_EQ(Parsed().types[0].resources[127].name, "y");
 }
 
-// Makes the n-th allocation of edit fail for n = 1, 2, ... and checks that each
-// failure leaves the block, its address and the pool as they were, until the
-// edit runs without a failure.
-void ExpectAllOrNothing(uint8_t **map, const std::function<bool()> &edit) {
-    std::vector<uint8_t> before = BlockBytes(*map);
-    uint8_t *block = *map;
-    uint32_t blocks = MemoryPoolBlockCount();
-    for (uint32_t n = 1; n < 100; ++n) {
-        MemoryPoolFailNth(n);
-        bool done = edit();
-        bool fired = MemoryPoolFailureFired();
-        MemoryPoolFailNth(0);
-        if (!fired) {
-            EXPECT_TRUE(done) << "n = " << n;
-            EXPECT_GT(n, 1u);
-            EXPECT_EQ(MemoryPoolBlockCount(), blocks);
-            return;
-        }
-        EXPECT_FALSE(done) << "n = " << n;
-        EXPECT_EQ(*map, block) << "n = " << n;
-        EXPECT_EQ(BlockBytes(*map), before) << "n = " << n;
-        EXPECT_EQ(MemoryPoolBlockCount(), blocks) << "n = " << n;
-    }
-    ADD_FAILURE() << "the edit never ran to the end";
-}
-
+// Makes the n-th allocation of each edit fail for n = 1, 2, ...: every failure
+// leaves the block, its address and the pool as they were, until the edit runs
+// without a failure.
 TEST_F(MapEditTest, FailedAllocationsLeaveTheBlockAsItWas) {
     Load(Base());
-    ExpectAllOrNothing(&map_, [&] { return Add(kSkFs, 1, "new", 1); });
-    ExpectAllOrNothing(&map_, [&] { return Add(kFsTI, 7, "seven", 2); });
-    ExpectAllOrNothing(&map_, [&] { return Add(kFsTI, 128, "renamed", 3); });
-    ExpectAllOrNothing(&map_, [&] { return Remove(kFsTI, 128); });
-    ExpectAllOrNothing(&map_, [&] { return Remove(kSkFs, 1); });
+    const std::vector<std::function<bool()>> edits = {
+        [&] { return Add(kSkFs, 1, "new", 1); }, [&] { return Add(kFsTI, 7, "seven", 2); },
+        [&] { return Add(kFsTI, 128, "renamed", 3); }, [&] { return Remove(kFsTI, 128); },
+        [&] { return Remove(kSkFs, 1); }};
+    for (const auto &edit : edits) {
+        const Bytes before = Block();
+        uint8_t *const block = map_;
+        const uint32_t blocks = MemoryPoolBlockCount();
+        bool fired = true;
+        for (uint32_t n = 1; fired && n < 100; ++n) {
+            MemoryPoolFailNth(n);
+            const bool done = edit();
+            fired = MemoryPoolFailureFired();
+            MemoryPoolFailNth(0);
+            EXPECT_EQ(done, !fired) << n;
+            EXPECT_TRUE(!fired || (map_ == block && Block() == before)) << n;
+            EXPECT_EQ(MemoryPoolBlockCount(), blocks) << n;
+            EXPECT_TRUE(fired || n > 1) << "the edit allocates";
+        }
+    }
     FixtureFile expected = Base();
     expected.types[0].resources.erase(expected.types[0].resources.begin());
     expected.types[0].resources.push_back(Added(7, "seven", 2));
-    FixtureFile built;
-    ASSERT_TRUE(ParseResourceFile(BuildResourceFile(expected), &built, nullptr));
-    EXPECT_EQ(DescribeFile(Parsed()), DescribeFile(built));
+    // The names stand in the order of the edits, so only their text is compared.
+    EXPECT_EQ(DescribeFile(Parsed()), DescribeFile(Parse(BuildResourceFile(expected))));
 }
 
-// The order the edits must keep, modelled directly: types in list order with
-// their entries, the types by the place of their runs, and the names by their
-// place in the name list.
-struct ModelEntry {
-    int16_t id;
-    std::string name;  // empty: none
-    uint32_t slot;
-    uint8_t attributes;
-    uint32_t dataOffset;
-};
-struct ModelType {
-    uint32_t type;
-    std::vector<ModelEntry> entries;
-};
+// The orders the edits must keep, modelled directly: the types in list order
+// with their entries, the types by the place of their runs, and the names by
+// their place in the name list.
 struct Model {
-    std::vector<ModelType> types;
+    FixtureFile file;
     std::vector<uint32_t> runs;
-    std::vector<std::pair<uint32_t, int16_t>> names;
+    std::vector<std::pair<std::pair<uint32_t, int16_t>, std::string>> names;
 
-    ModelType *Type(uint32_t type) {
-        for (ModelType &t : types)
-            if (t.type == type) return &t;
+    std::vector<FixtureResource> *Entries(uint32_t type) {
+        for (FixtureType &t : file.types)
+            if (t.type == type) return &t.resources;
         return nullptr;
     }
     void DropName(uint32_t type, int16_t id) {
-        names.erase(std::find(names.begin(), names.end(), std::make_pair(type, id)));
+        std::erase_if(names, [&](const auto &name) { return name.first == std::pair(type, id); });
     }
-    void Add(uint32_t type, int16_t id, const std::string &name, uint32_t slot) {
-        if (Type(type) == nullptr) {
-            types.push_back({type, {}});
+    void Add(uint32_t type, int16_t id, const std::string &text, uint32_t slot) {
+        if (Entries(type) == nullptr) {
+            file.types.push_back({type, {}});
             runs.push_back(type);
         }
-        ModelType *t = Type(type);
-        for (ModelEntry &entry : t->entries) {
-            if (entry.id != id) continue;
-            if (entry.name != name) {
-                if (!entry.name.empty()) DropName(type, id);
-                if (!name.empty()) names.push_back({type, id});
-            }
-            entry = {id, name, slot, 0x02, 0};
-            return;
+        std::vector<FixtureResource> &entries = *Entries(type);
+        const FixtureResource entry =
+            Added(id, text.empty() ? std::nullopt : std::optional(text), slot);
+        auto same = std::find_if(entries.begin(), entries.end(),
+                                 [id](const FixtureResource &r) { return r.id == id; });
+        if (same == entries.end() || same->name != entry.name) {
+            DropName(type, id);
+            if (entry.name) names.push_back({{type, id}, text});
         }
-        t->entries.push_back({id, name, slot, 0x02, 0});
-        if (!name.empty()) names.push_back({type, id});
+        if (same == entries.end()) {
+            entries.push_back(entry);
+        } else {
+            *same = entry;
+        }
     }
     void Remove(uint32_t type, size_t index) {
-        ModelType *t = Type(type);
-        if (!t->entries[index].name.empty()) DropName(type, t->entries[index].id);
-        t->entries.erase(t->entries.begin() + static_cast<std::ptrdiff_t>(index));
-        if (!t->entries.empty()) return;
+        std::vector<FixtureResource> &entries = *Entries(type);
+        DropName(type, entries[index].id);
+        entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(index));
+        if (!entries.empty()) return;
         runs.erase(std::find(runs.begin(), runs.end(), type));
-        types.erase(types.begin() + (t - types.data()));
+        std::erase_if(file.types, [type](const FixtureType &t) { return t.type == type; });
     }
-    std::string NameOf(uint32_t type, int16_t id) {
-        for (const ModelEntry &entry : Type(type)->entries)
-            if (entry.id == id) return entry.name;
-        return {};
+    // Every entry of a file, type by type.
+    using Row = std::tuple<uint32_t, int16_t, std::optional<std::string>, uint32_t, uint8_t,
+                           std::optional<uint32_t>>;
+    static std::vector<Row> Rows(const FixtureFile &file) {
+        std::vector<Row> rows;
+        for (const FixtureType &t : file.types) {
+            for (const FixtureResource &r : t.resources)
+                rows.emplace_back(t.type, r.id, r.name, r.handleSlot, r.attributes, r.dataOffset);
+        }
+        return rows;
+    }
+    std::vector<size_t> RunOrder() {
+        std::vector<size_t> order;
+        for (uint32_t type : runs) {
+            order.push_back(static_cast<size_t>(
+                std::find_if(file.types.begin(), file.types.end(),
+                             [type](const FixtureType &t) { return t.type == type; }) -
+                file.types.begin()));
+        }
+        if (std::is_sorted(order.begin(), order.end())) order.clear();
+        return order;
+    }
+    Bytes NameList() const {
+        Bytes list;
+        for (const auto &[key, text] : names) {
+            const Bytes name = Str255Of(text);
+            list.insert(list.end(), name.begin(), name.end());
+        }
+        return list;
     }
 };
 
-void ExpectMatchesModel(const FixtureFile &parsed, const std::vector<uint8_t> &nameList,
-                        Model &model) {
-    ASSERT_EQ(parsed.types.size(), model.types.size());
-    std::vector<size_t> runOrder;
-    for (uint32_t type : model.runs) {
-        size_t index = static_cast<size_t>(model.Type(type) - model.types.data());
-        runOrder.push_back(index);
-    }
-    if (std::is_sorted(runOrder.begin(), runOrder.end())) runOrder.clear();
-    EXPECT_EQ(parsed.runOrder, runOrder);
-    for (size_t t = 0; t < model.types.size(); ++t) {
-        const ModelType &want = model.types[t];
-        const FixtureType &got = parsed.types[t];
-        ASSERT_EQ(got.type, want.type);
-        ASSERT_EQ(got.resources.size(), want.entries.size()) << TypeName(want.type);
-        for (size_t r = 0; r < want.entries.size(); ++r) {
-            const ModelEntry &entry = want.entries[r];
-            const FixtureResource &resource = got.resources[r];
-            EXPECT_EQ(resource.id, entry.id);
-            EXPECT_EQ(resource.name.value_or(""), entry.name);
-            EXPECT_EQ(resource.name.has_value(), !entry.name.empty());
-            EXPECT_EQ(resource.handleSlot, entry.slot);
-            EXPECT_EQ(resource.attributes, entry.attributes);
-            EXPECT_EQ(resource.dataOffset, entry.dataOffset);
-        }
-    }
-    std::vector<uint8_t> names;
-    for (const auto &[type, id] : model.names) {
-        std::vector<uint8_t> name = Name(model.NameOf(type, id));
-        names.insert(names.end(), name.begin(), name.end());
-    }
-    EXPECT_EQ(nameList, names);
-}
-
-TEST_F(MapEditTest, RandomEditsKeepTheOrderOfTheModel) {
+TEST_F(MapEditTest, RandomEditsKeepTheOrdersOfTheModel) {
     Load(Base());
-    Model model;
-    model.types = {{kFsTI, {{128, "alpha", 0, 0, kXyzBlock}, {129, "", 0, 0, 0}}},
-                   {kStr, {{1, "s", 0, 0, kXyzBlock}}}};
-    model.runs = {kFsTI, kStr};
-    model.names = {{kFsTI, 128}, {kStr, 1}};
-    const uint32_t types[] = {kFsTI, kStr, kSkFs, kPict, FourCC("EggI")};
-
+    Model model{Base(), {kFsTI, kSTR}, {{{kFsTI, 128}, "alpha"}, {{kSTR, 1}, "s"}}};
+    const uint32_t types[] = {kFsTI, kSTR, kSkFs, kPICT, FourCC("EggI")};
     std::mt19937 random(20240611);
     auto pick = [&](uint32_t bound) { return static_cast<uint32_t>(random() % bound); };
-    for (int step = 0; step < 1500; ++step) {
-        bool remove = !model.types.empty() && pick(5) < 2;
-        if (remove) {
-            ModelType &t = model.types[pick(static_cast<uint32_t>(model.types.size()))];
-            uint32_t type = t.type;
-            size_t index = pick(static_cast<uint32_t>(t.entries.size()));
-            ASSERT_TRUE(Remove(type, t.entries[index].id)) << "step " << step;
+    for (int step = 0; step < 1500 && !HasFailure(); ++step) {
+        SCOPED_TRACE(step);
+        if (!model.file.types.empty() && pick(5) < 2) {
+            const FixtureType &t =
+                model.file.types[pick(static_cast<uint32_t>(model.file.types.size()))];
+            const uint32_t type = t.type;
+            const size_t index = pick(static_cast<uint32_t>(t.resources.size()));
+            ASSERT_TRUE(Remove(type, t.resources[index].id));
             model.Remove(type, index);
         } else {
-            uint32_t type = types[pick(5)];
-            int16_t id = static_cast<int16_t>(static_cast<int32_t>(pick(16)) - 4);
-            uint32_t length = pick(10) == 0 ? 255 : pick(9);
-            std::string name(length, static_cast<char>('a' + pick(26)));
-            uint32_t slot = pick(1000) + 1;
-            ASSERT_TRUE(Add(type, id, name, slot)) << "step " << step;
+            const uint32_t type = types[pick(5)];
+            const int16_t id = static_cast<int16_t>(static_cast<int32_t>(pick(16)) - 4);
+            const std::string name(pick(10) == 0 ? 255 : pick(9),
+                                   static_cast<char>('a' + pick(26)));
+            const uint32_t slot = pick(1000) + 1;
+            ASSERT_TRUE(Add(type, id, name, slot));
             model.Add(type, id, name, slot);
         }
-        FixtureFile parsed = Parsed();
-        ASSERT_NO_FATAL_FAILURE(ExpectMatchesModel(parsed, NameList(), model)) << "step " << step;
-        if (HasFailure()) break;
+        const FixtureFile parsed = Parsed();
+        EXPECT_EQ(Model::Rows(parsed), Model::Rows(model.file));
+        EXPECT_EQ(parsed.runOrder, model.RunOrder());
+        EXPECT_EQ(NameList(), model.NameList());
     }
 }
 

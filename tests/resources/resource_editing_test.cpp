@@ -1,118 +1,47 @@
+// Adding, marking and removing resources of an open file: what the map in
+// memory and the file on disk hold afterwards, the free space each edit needs,
+// and edits that are refused.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <optional>
-#include <string>
-#include <utility>
+#include <tuple>
 #include <vector>
 
 #include "common/fault_platform.h"
-#include "common/fixture.h"
-#include "common/test_env.h"
-#include "resources/handles.h"
+#include "common/resource_test.h"
 #include "resources/map_block.h"
 #include "resources/open_files.h"
-#include "resources/resource_manager.h"
 #include "support/memory_pool.h"
 
 namespace {
 
-constexpr uint32_t kFsTI = FourCC("FsTI");
-constexpr uint32_t kSkFs = FourCC("SkFs");
-constexpr uint32_t kPict = FourCC("PICT");
-constexpr size_t kDeadBytesAt = 32;
-
 // Room that adding or marking needs beyond the resource's own bytes.
 constexpr uint64_t kMargin = 280;
 
-std::vector<uint8_t> Str(const std::string &text) {
-    std::vector<uint8_t> str(1, static_cast<uint8_t>(text.size()));
-    str.insert(str.end(), text.begin(), text.end());
-    return str;
-}
-
-FixtureResource Res(int16_t id, std::optional<std::string> name, std::vector<uint8_t> data) {
-    FixtureResource resource;
-    resource.id = id;
-    resource.name = std::move(name);
-    resource.data = std::move(data);
-    return resource;
-}
-
-std::vector<uint8_t> Bytes(size_t count, uint8_t first) {
-    std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<uint8_t>(first + i);
-    return bytes;
-}
-
 // A 4 x 2 picture of 8 bits per pixel with a full colour table: its image takes
 // 14 + 40 + 1024 + 8 bytes.
-std::vector<uint8_t> PictureImage() {
-    std::vector<FixtureColour> palette(256);
-    for (size_t i = 0; i < palette.size(); ++i)
-        palette[i] = {static_cast<uint8_t>(i), 0, 0};
-    return BuildBitmapImage(4, 2, 8, palette, {1, 2, 3, 4, 5, 6, 7, 8});
+Bytes Picture() {
+    return Bitmap(4, 2, 8);
 }
 
 // FsTI 128 "alpha" (20 bytes), FsTI 129 "beta" (3 bytes), PICT 1 (a picture).
 FixtureFile Content(int32_t deadBytes = 5) {
-    FixtureFile file;
+    FixtureFile file =
+        Described({{kFsTI, {Res(128, "alpha", Pattern(20, 1)), Res(129, "beta", Pattern(3, 50))}},
+                   {kPICT, {Res(1, std::nullopt, Picture())}}});
     file.kind = kSkFs;
     file.deadBytes = deadBytes;
-    file.types = {{kFsTI, {Res(128, "alpha", Bytes(20, 1)), Res(129, "beta", Bytes(3, 50))}},
-                  {kPict, {Res(1, std::nullopt, PictureImage())}}};
     return file;
 }
 
-class ResourceEditingTest : public PoolTest {
+class ResourceEditingTest : public ResourceFileTest {
   protected:
-    void SetUp() override {
-        PoolTest::SetUp();
-        ASSERT_EQ(StartResourceManager(), 0);
+    uint16_t OpenContent(int32_t deadBytes = 5) {
+        const uint16_t ref = Open(Write("content.rez", Content(deadBytes)));
+        EXPECT_NE(ref, kNoFile);
+        return ref;
     }
-
-    void TearDown() override {
-        CloseAll();
-        for (auto [h, picture] : kept_) {
-            if (picture) {
-                DisposePictureHandle(h);
-            } else {
-                DisposeHandle(h);
-            }
-        }
-        StopResourceManager();
-        PoolTest::TearDown();
-    }
-
-    uint16_t Open(const FixtureFile &file) {
-        path_ = temp_.File("content.rez");
-        WriteWholeFile(path_, BuildResourceFile(file));
-        uint16_t refNum = OpenResourceFile(Str(path_).data());
-        EXPECT_NE(refNum, kNoFile);
-        opened_.push_back(refNum);
-        return refNum;
-    }
-
-    void CloseAll() {
-        for (uint16_t refNum : opened_)
-            CloseResourceFile(refNum);
-        opened_.clear();
-    }
-
-    // Remembers a Handle to dispose when the test is over.
-    Handle Keep(Handle h, bool picture = false) {
-        EXPECT_NE(h, nullptr);
-        if (h != nullptr) kept_.push_back({h, picture});
-        return h;
-    }
-
     Handle Filled(size_t size, uint8_t first) {
-        Handle h = Keep(NewHandle(static_cast<int32_t>(size)));
-        std::vector<uint8_t> bytes = Bytes(size, first);
-        if (h != nullptr) std::memcpy(*h, bytes.data(), size);
-        return h;
+        return Own(HandleWith(Pattern(size, first)), kSkFs);
     }
 
     // The attribute byte of the entry that holds h.
@@ -121,123 +50,93 @@ class ResourceEditingTest : public PoolTest {
         EXPECT_TRUE(FindHandle(h, &where));
         return RefAttributes(where.file->map, where.ref);
     }
-
-    int32_t DeadBytesOnDisk() const { return GetI32(ReadWholeFile(path_), kDeadBytesAt); }
-
-    // The file as it stands on disk, read strictly: a map written in place over a
-    // longer one must not leave the old map's tail behind it.
-    FixtureFile FileOnDisk() const {
-        std::vector<uint8_t> bytes = ReadWholeFile(path_);
-        FixtureFile parsed;
-        std::string why;
-        EXPECT_TRUE(ParseResourceFile(bytes, &parsed, &why)) << why;
-        return parsed;
-    }
-
-    std::string path_;
-    std::vector<uint16_t> opened_;
-    std::vector<std::pair<Handle, bool>> kept_;
+    Bytes OnDisk() { return ReadWholeFile(temp_.File("content.rez")); }
+    int32_t DeadBytesOnDisk() { return GetI32(OnDisk(), kDeadBytesField); }
 };
 
-TEST_F(ResourceEditingTest, AddedHandleBecomesAChangedResourceOfTheCurrentFile) {
-    uint16_t refNum = Open(Content());
-    Handle h = Filled(10, 0x40);
-    AddResource(h, kSkFs, 128, Str("fish").data());
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(CountOneResources(kSkFs), 1);
-    EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), h);
-    EXPECT_EQ(HomeResourceFile(h), refNum);
-    EXPECT_EQ(Attributes(h), 0x02);
-    int16_t id = 0;
-    uint32_t type = 0;
-    uint8_t name[256] = {};
-    GetResourceInfo(h, &id, &type, name);
-    EXPECT_EQ(id, 128);
-    EXPECT_EQ(type, kSkFs);
-    EXPECT_EQ(std::vector<uint8_t>(name, name + 5), Str("fish"));
-
-    // The file gets it when it is written back.
-    CloseAll();
-    std::vector<FlatResource> flat = FlatResources(FileOnDisk(), false);
-    ASSERT_EQ(flat.size(), 4u);
-    EXPECT_EQ(flat[3], (FlatResource{kSkFs, 128, "fish", Bytes(10, 0x40), 0}));
-}
-
-TEST_F(ResourceEditingTest, AddingIdsKeepsTheirOrderAndAnExistingIdIsReplaced) {
-    Open(Content());
-    Handle five = Filled(4, 5);
-    Handle three = Filled(4, 3);
-    AddResource(five, kSkFs, 5, Str("").data());
+TEST_F(ResourceEditingTest, AddedHandlesBecomeChangedResourcesInTheOrderOfAdding) {
+    const uint16_t ref = OpenContent();
+    Handle five = Filled(4, 5), three = Filled(4, 3);
+    AddResource(five, kSkFs, 5, Str255Of("").data());
     AddResource(three, kSkFs, 3, nullptr);
+    EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), five);
     EXPECT_EQ(GetOneIndexedResource(kSkFs, 2), three);
-
-    Handle again = Filled(6, 9);
-    AddResource(again, kSkFs, 5, Str("new").data());
-    EXPECT_EQ(ResourceError(), kResourceOk);
+    EXPECT_EQ(HomeResourceFile(three), ref);
+    EXPECT_EQ(Attributes(three), 0x02);
+    // Adding an id again replaces its entry in place; the replaced Handle is out
+    // of the map but still the caller's.
+    Handle fish = Filled(10, 0x40);
+    AddResource(fish, kSkFs, 5, Str255Of("fish").data());
     EXPECT_EQ(CountOneResources(kSkFs), 2);
-    EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), again);
-    // The replaced Handle is out of the map but still the caller's.
+    EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), fish);
     EXPECT_EQ(HomeResourceFile(five), -1);
-    EXPECT_EQ(GetHandleSize(five), 4);
-    EXPECT_EQ((*five)[3], 8);
+    EXPECT_EQ(BytesOf(five), Pattern(4, 5));
+    EXPECT_EQ(InfoOf(fish), std::tuple(5, kSkFs, Str255Of("fish")));
+    // The file gets them when it is written back.
+    CloseAll();
+    const std::vector<FlatResource> flat = FlatResources(Parse(OnDisk()), false);
+    ASSERT_EQ(flat.size(), 5u);
+    EXPECT_EQ(flat[3], (FlatResource{kSkFs, 5, "fish", Pattern(10, 0x40), 0}));
+    EXPECT_EQ(flat[4], (FlatResource{kSkFs, 3, std::nullopt, Pattern(4, 3), 0}));
 }
 
 TEST_F(ResourceEditingTest, AddRefusesHandlesItCannotTake) {
-    uint16_t refNum = Open(Content());
+    const uint16_t ref = OpenContent();
     AddResource(nullptr, kSkFs, 1, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
-
     // A Handle that a map already holds, whether loaded or added.
-    Handle loaded = Keep(GetResource(kFsTI, 128));
-    AddResource(loaded, kSkFs, 1, nullptr);
+    AddResource(Get(kFsTI, 128), kSkFs, 1, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
     Handle added = Filled(4, 0);
     AddResource(added, kSkFs, 1, nullptr);
     ASSERT_EQ(ResourceError(), kResourceOk);
     AddResource(added, kSkFs, 2, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
-    EXPECT_EQ(CountOneResources(kSkFs), 1);
-
     // A Handle the registry does not know has no number to store.
     MemoryPoolFailNth(3);
     Handle unknown = NewHandle(8);
     MemoryPoolFailNth(0);
-    ASSERT_NE(unknown, nullptr);
     ASSERT_EQ(HandleNumber(unknown), 0u);
     AddResource(unknown, kSkFs, 3, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
     DisposeHandle(unknown);
-
+    // No file is current.
     UseResourceFile(42);
-    Handle orphan = Filled(4, 0);
-    AddResource(orphan, kSkFs, 4, nullptr);
+    AddResource(Filled(4, 0), kSkFs, 4, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
-    UseResourceFile(refNum);
+    UseResourceFile(ref);
     EXPECT_EQ(CountOneResources(kSkFs), 1);
-}
 
-TEST_F(ResourceEditingTest, AddWithoutMemoryLeavesTheMapAsItWas) {
-    Open(Content());
+    // Without memory for the edit, the map stays as it was.
     Handle h = Filled(4, 0);
     for (uint32_t n = 1;; ++n) {
         ASSERT_LT(n, 50u);
         MemoryPoolFailNth(n);
-        AddResource(h, kSkFs, 7, Str("seven").data());
-        bool fired = MemoryPoolFailureFired();
+        AddResource(h, kSkFs, 7, Str255Of("seven").data());
+        const bool fired = MemoryPoolFailureFired();
         MemoryPoolFailNth(0);
         if (!fired) break;
         EXPECT_EQ(ResourceError(), kCannotAdd);
-        EXPECT_EQ(CountOneResources(kSkFs), 0);
+        EXPECT_EQ(CountOneResources(kSkFs), 1);
         EXPECT_EQ(HomeResourceFile(h), -1);
     }
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(GetResource(kSkFs, 7), h);
 }
 
-TEST_F(ResourceEditingTest, AddNeedsMoreFreeSpaceThanTheDataAndMargin) {
+// A platform whose current folder cannot be had.
+class NoFolderPlatform : public FaultPlatform {
+  public:
+    uint32_t CurrentFolder(char *, uint32_t) override { return 0; }
+};
+
+// Adding needs more free space than the data and a margin (else -34); marking
+// changed needs the same for the resource's stored size (else -194), which for
+// a picture is its bitmap image. A failed query counts as no room.
+TEST_F(ResourceEditingTest, EditsNeedFreeSpaceForTheirData) {
     FaultPlatform fault;
-    Open(Content());
+    OpenContent();
     Handle h = Filled(100, 0);
     fault.SetFreeSpace(100 + kMargin);
     AddResource(h, kSkFs, 1, nullptr);
@@ -250,155 +149,98 @@ TEST_F(ResourceEditingTest, AddNeedsMoreFreeSpaceThanTheDataAndMargin) {
     fault.SetFreeSpace(100 + kMargin + 1);
     AddResource(h, kSkFs, 1, nullptr);
     EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(CountOneResources(kSkFs), 1);
-}
 
-TEST_F(ResourceEditingTest, MarkSetsTheChangedBitWhenTheDiskHasRoom) {
-    FaultPlatform fault;
-    Open(Content());
-    MarkResourceChanged(nullptr);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);
-    Handle stranger = Filled(4, 0);
-    MarkResourceChanged(stranger);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);
-
-    Handle h = Keep(GetResource(kFsTI, 128));
-    fault.SetFreeSpace(20 + kMargin);
-    MarkResourceChanged(h);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    EXPECT_EQ(Attributes(h), 0);
-    fault.SetFreeSpace(20 + kMargin + 1);
-    MarkResourceChanged(h);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(Attributes(h), 0x02);
-    // A changed resource stays attached through a release.
-    ReleaseResource(h);
-    EXPECT_EQ(GetResource(kFsTI, 128), h);
-}
-
-TEST_F(ResourceEditingTest, MarkingAPictureCountsItsStoredImage) {
-    FaultPlatform fault;
-    Open(Content());
-    const uint64_t image = PictureImage().size();
-    ASSERT_EQ(image, 14u + 40 + 1024 + 8);
-    Handle picture = Keep(GetResource(kPict, 1), true);
-    fault.SetFreeSpace(image + kMargin);
-    MarkResourceChanged(picture);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    fault.SetFreeSpace(image + kMargin + 1);
-    MarkResourceChanged(picture);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(Attributes(picture), 0x02);
-}
-
-// A platform whose current folder cannot be had.
-class NoFolderPlatform : public FaultPlatform {
-  public:
-    uint32_t CurrentFolder(char *, uint32_t) override { return 0; }
-};
-
-TEST_F(ResourceEditingTest, WithoutACurrentFileTheCurrentFolderIsAsked) {
-    uint16_t refNum = Open(Content());
-    Handle h = Keep(GetResource(kFsTI, 129));
-    UseResourceFile(42);
-    {
-        FaultPlatform fault;
-        fault.SetFreeSpace(3 + kMargin + 1);
-        MarkResourceChanged(h);
-        EXPECT_EQ(ResourceError(), kResourceOk);
-        EXPECT_EQ(fault.Calls(PlatformOp::FreeSpace), 1u);
-    }
-    {
-        NoFolderPlatform noFolder;
-        noFolder.SetFreeSpace(1u << 30);
-        MarkResourceChanged(h);
+    for (const auto &[type, id, size] :
+         {std::tuple{kFsTI, 128, uint64_t{20}}, std::tuple{kPICT, 1, uint64_t{Picture().size()}}}) {
+        Handle resource = Get(type, static_cast<int16_t>(id));
+        fault.SetFreeSpace(size + kMargin);
+        MarkResourceChanged(resource);
         EXPECT_EQ(ResourceError(), kCannotAdd);
-        EXPECT_EQ(noFolder.Calls(PlatformOp::FreeSpace), 0u);
+        EXPECT_EQ(Attributes(resource), 0);
+        fault.SetFreeSpace(size + kMargin + 1);
+        MarkResourceChanged(resource);
+        EXPECT_EQ(ResourceError(), kResourceOk);
+        EXPECT_EQ(Attributes(resource), 0x02);
     }
-    UseResourceFile(refNum);
+
+    for (Handle none : {Filled(4, 0), static_cast<Handle>(nullptr)}) {
+        MarkResourceChanged(none);
+        EXPECT_EQ(ResourceError(), kResourceNotFound);
+    }
+
+    // Without a current file the free space of the current folder is asked;
+    // when the current folder cannot be had there is no room.
+    Handle beta = Get(kFsTI, 129);
+    UseResourceFile(42);
+    const uint32_t queries = fault.Calls(PlatformOp::FreeSpace);
+    fault.SetFreeSpace(3 + kMargin + 1);
+    MarkResourceChanged(beta);
+    EXPECT_EQ(ResourceError(), kResourceOk);
+    EXPECT_EQ(fault.Calls(PlatformOp::FreeSpace), queries + 1);
+    NoFolderPlatform noFolder;
+    MarkResourceChanged(beta);
+    EXPECT_EQ(ResourceError(), kCannotAdd);
+    EXPECT_EQ(noFolder.Calls(PlatformOp::FreeSpace), 0u);
 }
 
-TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDead) {
-    Open(Content(5));
-    std::vector<uint8_t> before = ReadWholeFile(path_);
-    Handle h = Keep(GetResource(kFsTI, 128));
+TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefused) {
+    OpenContent(5);
+    const Bytes before = OnDisk();
+    Handle h = Get(kFsTI, 128);
     RemoveResource(h);
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CountOneResources(kFsTI), 1);
-    EXPECT_EQ(GetResource(kFsTI, 128), nullptr);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);
-
+    EXPECT_TRUE(NotFound(GetResource(kFsTI, 128)));
     // Only the counter changed on disk.
-    std::vector<uint8_t> after = ReadWholeFile(path_);
-    EXPECT_EQ(GetI32(after, kDeadBytesAt), 25);
-    PutI32(after, kDeadBytesAt, 5);
+    Bytes after = OnDisk();
+    EXPECT_EQ(GetI32(after, kDeadBytesField), 25);
+    PutI32(after, kDeadBytesField, 5);
     EXPECT_EQ(after, before);
-
     // The Handle is the caller's now, untouched.
     ReleaseResource(h);
     EXPECT_EQ(ResourceError(), kResourceNotFound);
-    ASSERT_EQ(GetHandleSize(h), 20);
-    EXPECT_EQ(std::vector<uint8_t>(*h, *h + 20), Bytes(20, 1));
+    EXPECT_EQ(BytesOf(h), Pattern(20, 1));
+    EXPECT_EQ(InfoOf(Get(kFsTI, 129)), std::tuple(129, kFsTI, Str255Of("beta")));
 
-    Handle beta = Keep(GetResource(kFsTI, 129));
-    uint8_t name[256] = {};
-    GetResourceInfo(beta, nullptr, nullptr, name);
-    EXPECT_EQ(std::vector<uint8_t>(name, name + 5), Str("beta"));
-
-    CloseAll();
-    std::vector<FlatResource> flat = FlatResources(FileOnDisk(), false);
-    ASSERT_EQ(flat.size(), 2u);
-    EXPECT_EQ(flat[0], (FlatResource{kFsTI, 129, "beta", Bytes(3, 50), 0}));
-}
-
-TEST_F(ResourceEditingTest, RemovingAPictureCountsItsImageAndReplacesANegativeCounter) {
-    Open(Content(-7));
-    Handle picture = Keep(GetResource(kPict, 1), true);
-    RemoveResource(picture);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(CountOneResources(kPict), 0);
-    EXPECT_EQ(DeadBytesOnDisk(), static_cast<int32_t>(PictureImage().size()));
-}
-
-TEST_F(ResourceEditingTest, RemovalFailures) {
-    FaultPlatform fault;
-    uint16_t refNum = Open(Content(5));
-    RemoveResource(nullptr);
-    EXPECT_EQ(ResourceError(), kCannotRemove);
-    Handle stranger = Filled(4, 0);
-    RemoveResource(stranger);
-    EXPECT_EQ(ResourceError(), kCannotRemove);
-
-    // No memory for the edit: nothing changes, in memory or on disk.
-    Handle h = Keep(GetResource(kFsTI, 129));
-    MemoryPoolFailNth(1);
-    RemoveResource(h);
-    MemoryPoolFailNth(0);
-    EXPECT_EQ(ResourceError(), kCannotRemove);
-    EXPECT_EQ(HomeResourceFile(h), refNum);
-    EXPECT_EQ(CountOneResources(kFsTI), 2);
-    EXPECT_EQ(DeadBytesOnDisk(), 5);
-
-    // A file that cannot be opened keeps its counter; the removal stands.
-    fault.FailNth(PlatformOp::Open, fault.Calls(PlatformOp::Open) + 1);
-    RemoveResource(h);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(CountOneResources(kFsTI), 1);
-    EXPECT_EQ(DeadBytesOnDisk(), 5);
-}
-
-TEST_F(ResourceEditingTest, ARemovedHandleCanBeAddedAgain) {
-    Open(Content(0));
-    Handle h = Keep(GetResource(kFsTI, 128));
-    RemoveResource(h);
-    AddResource(h, kFsTI, 128, Str("alpha").data());
+    // A removed Handle can be added again, last in its run now; removed again,
+    // it counts its Handle's size. A picture counts its stored image.
+    AddResource(h, kFsTI, 128, Str255Of("alpha").data());
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(GetResource(kFsTI, 128), h);
-    // Last in its run now, behind 129.
     EXPECT_EQ(GetOneIndexedResource(kFsTI, 2), h);
-    // An added resource that is removed again counts its Handle's size.
     RemoveResource(h);
-    EXPECT_EQ(DeadBytesOnDisk(), 40);
+    EXPECT_EQ(DeadBytesOnDisk(), 45);
+    RemoveResource(Get(kPICT, 1));
+    EXPECT_EQ(DeadBytesOnDisk(), static_cast<int32_t>(45 + Picture().size()));
+    CloseAll();
+    const std::vector<FlatResource> flat = FlatResources(Parse(OnDisk()), false);
+    ASSERT_EQ(flat.size(), 1u);
+    EXPECT_EQ(flat[0], (FlatResource{kFsTI, 129, "beta", Pattern(3, 50), 0}));
+
+    // A negative counter is replaced, not added to.
+    const uint16_t ref = OpenContent(-7);
+    RemoveResource(Get(kFsTI, 129));
+    EXPECT_EQ(DeadBytesOnDisk(), 3);
+    // Refused: a Handle in no map, and an edit without memory (nothing changes,
+    // in memory or on disk). A file that cannot be opened keeps its counter
+    // while the removal stands.
+    for (Handle none : {Filled(4, 0), static_cast<Handle>(nullptr)}) {
+        RemoveResource(none);
+        EXPECT_EQ(ResourceError(), kCannotRemove);
+    }
+    Handle alpha = Get(kFsTI, 128);
+    MemoryPoolFailNth(1);
+    RemoveResource(alpha);
+    MemoryPoolFailNth(0);
+    EXPECT_EQ(ResourceError(), kCannotRemove);
+    EXPECT_EQ(HomeResourceFile(alpha), ref);
+    EXPECT_EQ(DeadBytesOnDisk(), 3);
+    FaultPlatform fault;
+    fault.FailNth(PlatformOp::Open, 1);
+    RemoveResource(alpha);
+    EXPECT_EQ(ResourceError(), kResourceOk);
+    EXPECT_EQ(CountOneResources(kFsTI), 0);
+    EXPECT_EQ(DeadBytesOnDisk(), 3);
 }
 
 }  // namespace

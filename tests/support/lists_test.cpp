@@ -11,81 +11,46 @@ struct Item {
     int id;
 };
 
-std::vector<int> Forward(const ListHeader &list) {
-    std::vector<int> ids;
-    for (ListNode *node = list.first; node != nullptr; node = node->next) {
-        ids.push_back(reinterpret_cast<Item *>(node)->id);
-    }
-    return ids;
+// The ids both ways, so that a broken prev or next link shows.
+void ExpectOrder(const ListHeader &list, const std::vector<int> &ids) {
+    std::vector<int> forward, backward;
+    for (ListNode *node = list.first; node != nullptr; node = node->next)
+        forward.push_back(reinterpret_cast<Item *>(node)->id);
+    for (ListNode *node = list.last; node != nullptr; node = node->prev)
+        backward.insert(backward.begin(), reinterpret_cast<Item *>(node)->id);
+    EXPECT_EQ(forward, ids);
+    EXPECT_EQ(backward, ids);
 }
 
-std::vector<int> Backward(const ListHeader &list) {
-    std::vector<int> ids;
-    for (ListNode *node = list.last; node != nullptr; node = node->prev) {
-        ids.push_back(reinterpret_cast<Item *>(node)->id);
-    }
-    return ids;
-}
+TEST(Lists, InsertAndRemoveAtEitherEndAndInTheMiddle) {
+    Item items[5] = {{{}, 0}, {{}, 1}, {{}, 2}, {{}, 3}, {{}, 4}};
+    ListHeader list = {nullptr, nullptr};
+    auto node = [&](int i) { return &items[i].link; };
 
-// Checks the order both ways, so a broken prev or next link shows.
-void ExpectOrder(const ListHeader &list, std::vector<int> ids) {
-    EXPECT_EQ(Forward(list), ids);
-    std::vector<int> reversed(ids.rbegin(), ids.rend());
-    EXPECT_EQ(Backward(list), reversed);
-}
+    ListInsert(&list, node(0), node(3));  // into an empty list the position is ignored
+    ExpectOrder(list, {0});
+    ListInsert(&list, node(1), list.last);
+    ListInsert(&list, node(2), nullptr);
+    ExpectOrder(list, {2, 0, 1});
+    ListInsert(&list, node(3), node(2));
+    ListInsert(&list, node(4), node(0));
+    ExpectOrder(list, {2, 3, 0, 4, 1});
 
-class ListsTest : public ::testing::Test {
-  protected:
-    Item items_[5] = {{{}, 0}, {{}, 1}, {{}, 2}, {{}, 3}, {{}, 4}};
-    ListHeader list_ = {nullptr, nullptr};
-    ListNode *Node(int i) { return &items_[i].link; }
-};
-
-TEST_F(ListsTest, InsertAtEitherEndAndInTheMiddle) {
-    // Into an empty list the position is ignored.
-    ListInsert(&list_, Node(0), Node(3));
-    ExpectOrder(list_, {0});
-    EXPECT_EQ(list_.first, Node(0));
-    EXPECT_EQ(list_.last, Node(0));
-
-    ListInsert(&list_, Node(1), list_.last);
-    ExpectOrder(list_, {0, 1});
-    ListInsert(&list_, Node(2), nullptr);
-    ExpectOrder(list_, {2, 0, 1});
-    ListInsert(&list_, Node(3), Node(2));
-    ExpectOrder(list_, {2, 3, 0, 1});
-    ListInsert(&list_, Node(4), Node(0));
-    ExpectOrder(list_, {2, 3, 0, 4, 1});
-    EXPECT_EQ(list_.first->prev, nullptr);
-    EXPECT_EQ(list_.last->next, nullptr);
-}
-
-TEST_F(ListsTest, RemoveFromEitherEndAndTheMiddle) {
-    for (int i = 0; i < 5; ++i)
-        ListInsert(&list_, Node(i), list_.last);
-
-    ListRemove(&list_, Node(2));
-    ExpectOrder(list_, {0, 1, 3, 4});
-    ListRemove(&list_, Node(0));
-    ExpectOrder(list_, {1, 3, 4});
-    ListRemove(&list_, Node(4));
-    ExpectOrder(list_, {1, 3});
-    EXPECT_EQ(list_.first->prev, nullptr);
-    EXPECT_EQ(list_.last->next, nullptr);
-
-    // Removing the last of two leaves the other as both ends.
-    ListRemove(&list_, Node(3));
-    ExpectOrder(list_, {1});
-    EXPECT_EQ(list_.first, Node(1));
-    EXPECT_EQ(list_.last, Node(1));
-
-    ListRemove(&list_, Node(1));
-    EXPECT_EQ(list_.first, nullptr);
-    EXPECT_EQ(list_.last, nullptr);
-
-    // An emptied list takes new members again.
-    ListInsert(&list_, Node(4), nullptr);
-    ExpectOrder(list_, {4});
+    ListRemove(&list, node(0));
+    ExpectOrder(list, {2, 3, 4, 1});
+    ListRemove(&list, node(2));
+    ExpectOrder(list, {3, 4, 1});
+    ListRemove(&list, node(1));
+    ExpectOrder(list, {3, 4});
+    ListRemove(&list, node(4));
+    ExpectOrder(list, {3});
+    EXPECT_EQ(list.first, node(3));
+    EXPECT_EQ(list.last, node(3));
+    ListRemove(&list, node(3));
+    EXPECT_EQ(list.first, nullptr);
+    EXPECT_EQ(list.last, nullptr);
+    ListInsert(&list, node(4), nullptr);  // an emptied list takes new members again
+    ExpectOrder(list, {4});
 }
 
 }  // namespace

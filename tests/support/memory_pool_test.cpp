@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,27 +15,25 @@ TEST(MemoryPoolLifecycle, CreateDestroyAndGeneration) {
     ASSERT_FALSE(MemoryPoolExists());
     EXPECT_EQ(MemoryPoolAllocate(8), nullptr);
     MemoryPoolDestroy();  // harmless without a pool
-
-    uint32_t generation = MemoryPoolGeneration();
+    const uint32_t generation = MemoryPoolGeneration();
+    // A plan made before the pool exists holds.
+    MemoryPoolFailNth(5);
     ASSERT_TRUE(MemoryPoolCreate(32768));
-    EXPECT_TRUE(MemoryPoolExists());
     EXPECT_EQ(MemoryPoolGeneration(), generation + 1);
     EXPECT_FALSE(MemoryPoolCreate(32768));
     EXPECT_EQ(MemoryPoolGeneration(), generation + 1);
-
     // Destroying the pool gives back blocks that were never freed (the leak
     // checker of the sanitizer build sees it if not).
     for (uint32_t size : {0u, 1u, 100u, 70000u})
-        ASSERT_NE(MemoryPoolAllocate(size), nullptr);
+        EXPECT_NE(MemoryPoolAllocate(size), nullptr);
+    EXPECT_EQ(MemoryPoolAllocate(4), nullptr);
+    MemoryPoolFailNth(0);
     EXPECT_EQ(MemoryPoolBlockCount(), 4u);
-    EXPECT_EQ(MemoryPoolAllocationCount(), 4u);
+    EXPECT_EQ(MemoryPoolAllocationCount(), 5u) << "failed allocations count too";
     MemoryPoolDestroy();
-    EXPECT_FALSE(MemoryPoolExists());
     EXPECT_EQ(MemoryPoolBlockCount(), 0u);
-
     ASSERT_TRUE(MemoryPoolCreate(32768));
     EXPECT_EQ(MemoryPoolGeneration(), generation + 2);
-    EXPECT_EQ(MemoryPoolBlockCount(), 0u);
     EXPECT_EQ(MemoryPoolAllocationCount(), 0u);
     MemoryPoolDestroy();
 }
@@ -44,89 +43,43 @@ class MemoryPoolTest : public PoolTest {};
 TEST_F(MemoryPoolTest, BlocksAreZeroFilledAlignedAndCounted) {
     std::vector<void *> blocks;
     for (uint32_t size : {0u, 1u, 3u, 16u, 17u, 4096u, 100000u}) {
-        uint8_t *block = static_cast<uint8_t *>(MemoryPoolAllocate(size));
+        auto *block = static_cast<uint8_t *>(MemoryPoolAllocate(size));
         ASSERT_NE(block, nullptr) << size;
         EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % alignof(std::max_align_t), 0u);
-        for (uint32_t i = 0; i < size; ++i)
-            ASSERT_EQ(block[i], 0) << size << " at " << i;
-        for (uint32_t i = 0; i < size; ++i)
-            block[i] = 0xA5;
+        EXPECT_EQ(std::vector<uint8_t>(block, block + size), std::vector<uint8_t>(size, 0));
+        std::fill(block, block + size, 0xA5);
         blocks.push_back(block);
     }
     EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_ + blocks.size());
-
-    // Free out of order, then a freed size comes back zero-filled again.
+    // Freed out of order, a size comes back zero-filled again.
     MemoryPoolFree(blocks[3]);
-    MemoryPoolFree(blocks[0]);
-    MemoryPoolFree(blocks.back());
     MemoryPoolFree(nullptr);
-    EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_ + blocks.size() - 3);
-    uint8_t *again = static_cast<uint8_t *>(MemoryPoolAllocate(16));
-    ASSERT_NE(again, nullptr);
-    for (int i = 0; i < 16; ++i)
-        ASSERT_EQ(again[i], 0);
-    MemoryPoolFree(again);
-    for (size_t i : {1u, 2u, 4u, 5u})
-        MemoryPoolFree(blocks[i]);
-}
-
-TEST_F(MemoryPoolTest, OversizedRequestsFailButCount) {
-    uint64_t before = MemoryPoolAllocationCount();
+    auto *again = static_cast<uint8_t *>(MemoryPoolAllocate(16));
+    EXPECT_EQ(std::vector<uint8_t>(again, again + 16), std::vector<uint8_t>(16, 0));
+    blocks[3] = again;
+    for (void *block : blocks)
+        MemoryPoolFree(block);
     EXPECT_EQ(MemoryPoolAllocate(MemoryPoolMaxBlock + 1), nullptr);
     EXPECT_EQ(MemoryPoolAllocate(0xFFFFFFFFu), nullptr);
-    EXPECT_EQ(MemoryPoolAllocationCount(), before + 2);
-    EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_);
 }
 
-TEST_F(MemoryPoolTest, FailNthOnce) {
-    MemoryPoolFailNth(3);
-    void *first = MemoryPoolAllocate(4);
-    void *second = MemoryPoolAllocate(4);
-    EXPECT_FALSE(MemoryPoolFailureFired());
-    EXPECT_EQ(MemoryPoolAllocate(4), nullptr);
-    EXPECT_TRUE(MemoryPoolFailureFired());
-    void *fourth = MemoryPoolAllocate(4);
-    EXPECT_NE(first, nullptr);
-    EXPECT_NE(second, nullptr);
-    EXPECT_NE(fourth, nullptr);
-    EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_ + 3);
-
-    // A new plan forgets that the old one fired.
-    MemoryPoolFailNth(2);
-    EXPECT_FALSE(MemoryPoolFailureFired());
-    MemoryPoolFailNth(0);
-    for (int i = 0; i < 4; ++i) {
-        void *block = MemoryPoolAllocate(1);
-        EXPECT_NE(block, nullptr);
-        MemoryPoolFree(block);
+TEST_F(MemoryPoolTest, TheNthAllocationFailsOnceOrFromThenOn) {
+    for (bool persistent : {false, true}) {
+        MemoryPoolFailNth(3, persistent);
+        std::vector<void *> got;
+        for (int i = 1; i <= 5; ++i) {
+            EXPECT_EQ(MemoryPoolFailureFired(), i > 3);
+            got.push_back(MemoryPoolAllocate(4));
+            EXPECT_EQ(got.back() == nullptr, i == 3 || (persistent && i > 3)) << i;
+        }
+        // A new plan forgets that the old one fired; 0 cancels the plan.
+        MemoryPoolFailNth(0);
+        EXPECT_FALSE(MemoryPoolFailureFired());
+        got.push_back(MemoryPoolAllocate(4));
+        EXPECT_NE(got.back(), nullptr);
+        for (void *block : got)
+            MemoryPoolFree(block);
     }
-    EXPECT_FALSE(MemoryPoolFailureFired());
-    for (void *block : {first, second, fourth})
-        MemoryPoolFree(block);
-}
-
-TEST_F(MemoryPoolTest, FailNthPersistentUntilCancelled) {
-    MemoryPoolFailNth(2, true);
-    void *first = MemoryPoolAllocate(4);
-    ASSERT_NE(first, nullptr);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(MemoryPoolAllocate(4), nullptr);
-    EXPECT_TRUE(MemoryPoolFailureFired());
-    MemoryPoolFailNth(0);
-    void *after = MemoryPoolAllocate(4);
-    EXPECT_NE(after, nullptr);
-    MemoryPoolFree(after);
-    MemoryPoolFree(first);
-}
-
-TEST(MemoryPoolLifecycle, PlanMadeBeforeThePoolExistsHolds) {
-    MemoryPoolFailNth(2);
-    ASSERT_TRUE(MemoryPoolCreate(32768));
-    void *first = MemoryPoolAllocate(4);
-    EXPECT_NE(first, nullptr);
-    EXPECT_EQ(MemoryPoolAllocate(4), nullptr);
-    MemoryPoolFailNth(0);
-    MemoryPoolDestroy();
 }
 
 }  // namespace
