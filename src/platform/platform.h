@@ -29,12 +29,24 @@ constexpr uint32_t kAttributeNormal = 0x80;
 constexpr uint32_t kPlatformFailure = 0xFFFFFFFFu;
 
 // Kinds of call that a test wrapper can make fail.
-enum class PlatformOp { Open, Read, Write, Seek, Close, Delete, Move, FreeSpace, Size, Truncate, Count };
+enum class PlatformOp {
+    Open,
+    Read,
+    Write,
+    Seek,
+    Close,
+    Delete,
+    Move,
+    FreeSpace,
+    Size,
+    Truncate,
+    Count
+};
 
 // A backend. Paths use '\' or '/' as separators; a path that starts with a drive
 // letter and a colon names a file through the backend's drive table.
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // Opens or creates a file. Returns kInvalidFile on failure.
@@ -70,7 +82,7 @@ public:
 
 // Forwards every call to a target backend; a test overrides what it needs.
 class PlatformWrapper : public Platform {
-public:
+  public:
     explicit PlatformWrapper(Platform *target) : target_(target) {}
     Platform *target() const { return target_; }
 
@@ -101,7 +113,7 @@ public:
     }
     uint32_t PathAttributes(const char *path) override { return target_->PathAttributes(path); }
 
-private:
+  private:
     Platform *target_;
 };
 

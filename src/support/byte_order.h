@@ -17,8 +17,12 @@ inline uint32_t LoadU32(const uint8_t *p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-inline int16_t LoadI16(const uint8_t *p) { return static_cast<int16_t>(LoadU16(p)); }
-inline int32_t LoadI32(const uint8_t *p) { return static_cast<int32_t>(LoadU32(p)); }
+inline int16_t LoadI16(const uint8_t *p) {
+    return static_cast<int16_t>(LoadU16(p));
+}
+inline int32_t LoadI32(const uint8_t *p) {
+    return static_cast<int32_t>(LoadU32(p));
+}
 
 inline void StoreU16(uint8_t *p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);
@@ -30,8 +34,12 @@ inline void StoreU32(uint8_t *p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-inline void StoreI16(uint8_t *p, int16_t v) { StoreU16(p, static_cast<uint16_t>(v)); }
-inline void StoreI32(uint8_t *p, int32_t v) { StoreU32(p, static_cast<uint32_t>(v)); }
+inline void StoreI16(uint8_t *p, int16_t v) {
+    StoreU16(p, static_cast<uint16_t>(v));
+}
+inline void StoreI32(uint8_t *p, int32_t v) {
+    StoreU32(p, static_cast<uint32_t>(v));
+}
 
 // A four-character resource type as its 32-bit value: the first character is the
 // most significant byte, so ResTypeOf("PICT") is 0x50494354.
@@ -45,7 +53,7 @@ constexpr uint32_t ResTypeOf(const char (&code)[5]) {
 // Reads fields from a block of known size. A read that would pass the end fails
 // and leaves the position where it was.
 class ByteCursor {
-public:
+  public:
     ByteCursor(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
     size_t position() const { return pos_; }
@@ -97,7 +105,7 @@ public:
         return true;
     }
 
-private:
+  private:
     const uint8_t *data_;
     size_t size_;
     size_t pos_ = 0;

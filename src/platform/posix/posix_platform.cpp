@@ -183,7 +183,7 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
 }
 
 class PosixPlatform : public Platform {
-public:
+  public:
     FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
         std::string native;
         if (!NativePath(path, &native)) return kInvalidFile;
