@@ -173,16 +173,17 @@ uint8_t *GetIndexedString(uint8_t *buffer, int16_t id, int16_t index) {
     buffer[1] = 0;
     Handle h = GetResource(kStringListType, id);
     if (h == nullptr || *h == nullptr || index < 0) return buffer;
-    const uint8_t *data = *h;
-    uint32_t size = static_cast<uint32_t>(GetHandleSize(h));
-    if (size < 2 || LoadI16(data) < index) return buffer;
-    uint32_t at = 2;
+    // The list is a 16-bit count and length-prefixed strings; a count or a length
+    // that runs past the data gives the empty string.
+    ByteCursor list(*h, static_cast<uint32_t>(GetHandleSize(h)));
+    int16_t count = 0;
+    uint8_t length = 0;
+    if (!list.ReadI16(&count) || count < index) return buffer;
     for (int16_t skip = 1; skip < index; ++skip) {
-        if (at >= size) return buffer;
-        at += 1u + data[at];
+        if (!list.ReadU8(&length) || !list.Skip(length)) return buffer;
     }
-    if (at >= size || at + 1u + data[at] > size) return buffer;
-    std::memcpy(buffer, data + at, 1u + data[at]);
-    buffer[1u + data[at]] = 0;
+    if (!list.ReadU8(&length) || !list.ReadBytes(buffer + 1, length)) return buffer;
+    buffer[0] = length;
+    buffer[1u + length] = 0;
     return buffer;
 }
