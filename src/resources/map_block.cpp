@@ -105,21 +105,9 @@ const uint8_t *RefName(const uint8_t *map, uint32_t ref) {
 
 uint8_t *ReadMapBlock(FileHandle file) {
     FileHeader header;
-    if (!ReadFileHeader(file, &header)) return nullptr;
-    uint32_t fileSize = PlatformFileSize(file);
-    if (fileSize == kPlatformFailure || header.dataOffset != kDataAreaOffset ||
-        header.mapLength < kMapHeaderSize ||
-        uint64_t{header.dataOffset} + header.dataLength > header.mapOffset ||
-        !RangeInside(header.mapOffset, header.mapLength, fileSize)) {
-        return nullptr;
-    }
-    uint8_t *map = static_cast<uint8_t *>(NewPointer(header.mapLength));
+    uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header);
     if (map == nullptr) return nullptr;
-    uint8_t headerBytes[kFileHeaderSize];
-    EncodeFileHeader(header, headerBytes);
-    if (!ReadAt(file, map, header.mapOffset, header.mapLength) ||
-        std::memcmp(map, headerBytes, kFileHeaderSize) != 0 ||
-        !ValidateMapBlock(map, header.mapLength)) {
+    if (!ValidateMapBlock(map, header.mapLength)) {
         DisposePointer(map);
         return nullptr;
     }

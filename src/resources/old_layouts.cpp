@@ -100,18 +100,10 @@ bool CheckVersion2Map(Version2Map *map) {
 // Reads and checks the layout-1100 map of the open file; *header receives the
 // file header.
 bool ReadVersion2Map(FileHandle file, FileHeader *header, Version2Map *map) {
-    uint32_t fileSize = PlatformFileSize(file);
-    if (fileSize == kPlatformFailure || !ReadFileHeader(file, header) ||
-        header->dataOffset != kDataAreaOffset ||
-        uint64_t{header->dataOffset} + header->dataLength > header->mapOffset ||
-        !RangeInside(header->mapOffset, header->mapLength, fileSize) ||
-        header->mapLength < kV2MapHeaderSize) {
-        return false;
-    }
-    map->length = header->mapLength;
-    map->bytes = static_cast<uint8_t *>(NewPointer(map->length));
+    map->bytes = ReadRawMap(file, kV2MapHeaderSize, header);
     if (map->bytes == nullptr) return false;
-    if (!ReadAt(file, map->bytes, header->mapOffset, map->length) || !CheckVersion2Map(map)) {
+    map->length = header->mapLength;
+    if (!CheckVersion2Map(map)) {
         DisposePointer(map->bytes);
         map->bytes = nullptr;
         return false;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "resources/handles.h"
 #include "support/byte_order.h"
 #include "support/file_io.h"
 
@@ -35,6 +36,27 @@ bool CheckFileHeader(FileHandle file) {
     if (LoadU32(header) != kDataAreaOffset) return false;
     if (!ReadAt(file, copy, LoadU32(header + 4), kFileHeaderSize)) return false;
     return std::memcmp(header, copy, kFileHeaderSize) == 0;
+}
+
+uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header) {
+    uint8_t headerBytes[kFileHeaderSize];
+    if (!ReadAt(file, headerBytes, 0, kFileHeaderSize)) return nullptr;
+    DecodeFileHeader(headerBytes, header);
+    uint32_t fileSize = PlatformFileSize(file);
+    if (fileSize == kPlatformFailure || header->dataOffset != kDataAreaOffset ||
+        header->mapLength < minLength ||
+        uint64_t{header->dataOffset} + header->dataLength > header->mapOffset ||
+        !RangeInside(header->mapOffset, header->mapLength, fileSize)) {
+        return nullptr;
+    }
+    auto *map = static_cast<uint8_t *>(NewPointer(header->mapLength));
+    if (map == nullptr) return nullptr;
+    if (!ReadAt(file, map, header->mapOffset, header->mapLength) ||
+        std::memcmp(map, headerBytes, kFileHeaderSize) != 0) {
+        DisposePointer(map);
+        return nullptr;
+    }
+    return map;
 }
 
 int32_t FormatVersionOfInfo(const uint8_t *info) {

@@ -53,6 +53,13 @@ bool ReadFormatVersion(FileHandle file, int32_t *version);
 // The layout that an info area of 240 bytes names.
 int32_t FormatVersionOfInfo(const uint8_t *info);
 
+// Reads the map of an open file of any layout, as raw bytes, into a new block
+// from NewPointer; *header receives the file header. Null unless the header
+// names data at 256, a map of at least minLength bytes that begins behind the
+// data area and ends inside the file, and the map's first 16 bytes repeat the
+// header; null also when there is no memory.
+uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header);
+
 bool ReadInfoBlock(FileHandle file, uint8_t *info);
 bool WriteInfoBlock(FileHandle file, const uint8_t *info);
 // Adds count bytes to the dead-bytes counter of an info block; a negative

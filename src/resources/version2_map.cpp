@@ -94,36 +94,13 @@ bool CopyOldType(uint8_t **map, const uint8_t *old, const uint8_t *typeEntry, ui
     return true;
 }
 
-uint8_t *ReadOldMap(FileHandle file, uint32_t *length) {
-    uint8_t front[kDataAreaOffset];
-    uint32_t fileSize = PlatformFileSize(file);
-    if (fileSize == kPlatformFailure || !ReadAt(file, front, 0, kDataAreaOffset)) return nullptr;
-    FileHeader header;
-    DecodeFileHeader(front, &header);
-    if (header.mapLength < kOldMapHeaderSize || header.dataOffset != kDataAreaOffset ||
-        uint64_t{header.dataOffset} + header.dataLength > header.mapOffset ||
-        !RangeInside(header.mapOffset, header.mapLength, fileSize)) {
-        return nullptr;
-    }
-    // The new map takes its offsets from the old map's header copy, so the copy
-    // must be the file header.
-    auto *old = static_cast<uint8_t *>(NewPointer(header.mapLength));
-    if (old != nullptr && (!ReadAt(file, old, header.mapOffset, header.mapLength) ||
-                           std::memcmp(old, front, kFileHeaderSize) != 0)) {
-        DisposePointer(old);
-        return nullptr;
-    }
-    *length = header.mapLength;
-    return old;
-}
-
 }  // namespace
 
 uint8_t *BuildVersion2Map(FileHandle file) {
-    uint32_t oldLength = 0;
-    uint8_t *old = ReadOldMap(file, &oldLength);
+    FileHeader header;
+    uint8_t *old = ReadRawMap(file, kOldMapHeaderSize, &header);
     if (old == nullptr) return nullptr;
-    int32_t types = CheckOldMap(old, oldLength);
+    int32_t types = CheckOldMap(old, header.mapLength);
     uint8_t *map = types < 0 ? nullptr : NewEmptyMap(old);
     uint32_t typeList = LoadU16(old + kOldTypeListField);
     for (int32_t t = 0; map != nullptr && t < types; ++t) {
