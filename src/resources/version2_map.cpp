@@ -5,7 +5,6 @@
 #include "resources/handles.h"
 #include "resources/resource_format.h"
 #include "support/byte_order.h"
-#include "support/file_io.h"
 
 namespace {
 
