@@ -122,11 +122,15 @@ void DisposeMapBlock(uint8_t *map) {
     if (map != nullptr) DisposePointer(map);
 }
 
+uint8_t *CopyMapBlock(const uint8_t *map) {
+    auto *copy = static_cast<uint8_t *>(NewPointer(MapLength(map)));
+    if (copy != nullptr) std::memcpy(copy, map, MapLength(map));
+    return copy;
+}
+
 uint8_t *MapImageForDisk(const uint8_t *map) {
-    uint32_t length = MapLength(map);
-    uint8_t *copy = static_cast<uint8_t *>(NewPointer(length));
+    uint8_t *copy = CopyMapBlock(map);
     if (copy == nullptr) return nullptr;
-    std::memcpy(copy, map, length);
     ForEachReference(copy, [&](uint32_t, uint32_t ref) {
         SetRefSlot(copy, ref, 0);
         return true;

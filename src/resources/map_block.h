@@ -140,6 +140,9 @@ uint8_t *ReadMapBlock(FileHandle file);
 // Frees a map block (null is ignored).
 void DisposeMapBlock(uint8_t *map);
 
+// A copy of the map block (from NewPointer), or null when there is no memory.
+uint8_t *CopyMapBlock(const uint8_t *map);
+
 // A copy of the map block as it goes to disk: every handle slot 0. Null when
 // there is no memory.
 uint8_t *MapImageForDisk(const uint8_t *map);

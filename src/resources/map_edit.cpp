@@ -24,10 +24,8 @@ struct MapCopy {
 
 bool StartCopy(const uint8_t *map, MapCopy *copy) {
     copy->size = MapLength(map);
-    copy->block = static_cast<uint8_t *>(NewPointer(copy->size));
-    if (copy->block == nullptr) return false;
-    std::memcpy(copy->block, map, copy->size);
-    return true;
+    copy->block = CopyMapBlock(map);
+    return copy->block != nullptr;
 }
 
 // Puts the finished copy in place of the original block.

@@ -28,12 +28,6 @@ bool AnyMarkedChanged(const uint8_t *map) {
         map, [&](uint32_t, uint32_t ref) { return (RefAttributes(map, ref) & kAttrChanged) == 0; });
 }
 
-uint8_t *CopyOfMap(const uint8_t *map) {
-    uint8_t *copy = static_cast<uint8_t *>(NewPointer(MapLength(map)));
-    if (copy != nullptr) std::memcpy(copy, map, MapLength(map));
-    return copy;
-}
-
 // The on-disk header must name the map and data area that the map block
 // describes; otherwise writing the block over it would not match its data.
 bool HeaderMatches(FileHandle file, const uint8_t *map, uint32_t *oldMapEnd) {
@@ -152,7 +146,7 @@ bool WriteCompactedCopy(const char *path, const char *temporary, uint8_t *work) 
 int Compact(uint8_t *map, const char *path) {
     char temporary[kPathCapacity + sizeof kCompactionFileName];
     if (!TemporaryPathFor(path, kCompactionFileName, temporary, sizeof temporary)) return 0;
-    uint8_t *work = CopyOfMap(map);
+    uint8_t *work = CopyMapBlock(map);
     if (work == nullptr) return 0;
     bool written = WriteCompactedCopy(path, temporary, work);
     bool replaced = written && PlatformFileDelete(path);

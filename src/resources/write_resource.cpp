@@ -126,24 +126,17 @@ bool WriteOneResource(ResourceFileRecord *record, uint32_t typeEntry, uint32_t r
     w.type = TypeOf(record->map, typeEntry);
     bool owned = false;
     if (!StoredForm(h, w.type, &w.data, &w.size, &owned)) return false;
-    bool ok = false;
+    w.ref = ref;
     // A resource without data cannot be stored.
-    if (w.size > 0) {
-        FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericReadWrite);
-        if (file != kInvalidFile) {
-            w.work = static_cast<uint8_t *>(NewPointer(MapLength(record->map)));
-            w.stored = w.work ? ReadMapBlock(file) : nullptr;
-            if (w.stored != nullptr) {
-                std::memcpy(w.work, record->map, MapLength(record->map));
-                w.ref = ref;
-                ok = WriteIntoFile(file, &w);
-                if (ok) std::memcpy(record->map, w.work, MapLength(record->map));
-            }
-            DisposeMapBlock(w.stored);
-            if (w.work) DisposePointer(w.work);
-            CloseFileHandle(file);
-        }
-    }
+    FileHandle file = w.size > 0 ? OpenFileForAccess(record->path, kOpenExisting, kGenericReadWrite)
+                                 : kInvalidFile;
+    w.work = file != kInvalidFile ? CopyMapBlock(record->map) : nullptr;
+    w.stored = w.work != nullptr ? ReadMapBlock(file) : nullptr;
+    bool ok = w.stored != nullptr && WriteIntoFile(file, &w);
+    if (ok) std::memcpy(record->map, w.work, MapLength(record->map));
+    DisposeMapBlock(w.stored);
+    DisposeMapBlock(w.work);
+    CloseFileHandle(file);
     if (owned) DisposePointer(const_cast<uint8_t *>(w.data));
     return ok;
 }
