@@ -1,5 +1,5 @@
 // Shared support of the Resource Manager tests: a fixture that starts the
-// Resource Manager, writes fixture-built files into the test's folder and, at
+// Resource Manager, writes kit-built files into the test's folder and, at
 // the end, closes every file and disposes every Handle the test took; and small
 // builders of resources, Str255 values, Handles and bitmap images.
 #pragma once
@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/fixture.h"
+#include "rezkit/rezkit.h"
 #include "common/test_env.h"
 #include "resources/handles.h"
 #include "resources/resource_manager.h"
@@ -51,7 +51,7 @@ inline FixtureFile Described(std::vector<FixtureType> types) {
     file.types = std::move(types);
     return file;
 }
-// Reads bytes with the fixture's strict reader; a failure fails the test.
+// Reads bytes with the format kit's strict reader; a failure fails the test.
 FixtureFile Parse(const Bytes &bytes);
 // The resource of that type and id in a parsed file, or null.
 const FixtureResource *Find(const FixtureFile &file, uint32_t type, int16_t id);

@@ -1,6 +1,6 @@
-// The fixture writer and reader of resource files. This file knows the format
+// The format kit: writer and strict reader of resource files. This file knows the format
 // only from doc/format.md and includes nothing of the library.
-#include "common/fixture.h"
+#include "rezkit/rezkit.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,17 +1,17 @@
-// The test-fixture writer and reader of resource files.
+// rezkit: an independent writer and strict reader of resource files.
 //
-// Tests never build a resource file with the library's own writer: they describe
-// the file here and BuildResourceFile lays it down byte by byte, in layout 1500,
-// 1100 or 1000. Files that the library writes are checked with ParseResourceFile,
-// a strict reader that shares no code with the library either. Both sides use
-// their own little-endian helpers and know the format only from doc/format.md, so
-// a mistake in the library's reading or writing shows up as a disagreement
-// instead of cancelling itself out.
+// The kit shares no code with the library's Resource Manager (it includes
+// nothing from src/) and knows the format only from doc/format.md, with its own
+// little-endian helpers. The tests describe files here and BuildResourceFile
+// lays them down byte by byte, in layout 1500, 1100 or 1000; files that the
+// library writes are checked with ParseResourceFile. A mistake in the library's
+// reading or writing therefore shows up as a disagreement instead of cancelling
+// itself out. The demo data and the inspector are built on the kit as well.
 //
 // Misusing the builder (a name longer than 255 characters, an offset that does
 // not fit its field, a run order that is not a permutation, ...) is a fault of
-// the test, not of the library: the builder says so on standard error and
-// aborts, so that no test runs on a file other than the one it described.
+// the caller, not of a file: the builder says so on standard error and aborts,
+// so that nothing runs on a file other than the one it described.
 #pragma once
 
 #include <array>

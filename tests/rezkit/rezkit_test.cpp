@@ -1,7 +1,7 @@
 // Pins the fixture writer against hand-written bytes, and the fixture reader
 // against the writer and against damaged files. Every later test trusts these
 // two, so their bytes are checked here without their own help.
-#include "common/fixture.h"
+#include "rezkit/rezkit.h"
 
 #include <gtest/gtest.h>
 
