@@ -5,6 +5,7 @@
 
 #include "resources/open_files.h"
 #include "resources/picture_image.h"
+#include "support/memory_pool.h"
 
 Bytes Str255Of(const std::string &text) {
     const size_t length = std::min<size_t>(text.size(), 255);
@@ -85,6 +86,41 @@ std::vector<uint16_t> ChainNumbers() {
     for (ResourceFileRecord *file = FirstFile(OpenFilesChain()); file; file = NextFile(file))
         numbers.push_back(file->refNum);
     return numbers;
+}
+
+std::vector<int> AllFaultKinds() {
+    std::vector<int> kinds;
+    for (int kind = 0; kind <= kAllocationFault; ++kind)
+        kinds.push_back(kind);
+    return kinds;
+}
+
+void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &prepare,
+                  const std::function<void()> &attempt,
+                  const std::function<void(bool fired)> &check) {
+    for (int kind : kinds) {
+        const char *name =
+            kind == kAllocationFault ? "allocation" : PlatformOpName(static_cast<PlatformOp>(kind));
+        bool fired = true;
+        uint32_t n = 1;
+        for (; fired && n < 1000 && !testing::Test::HasFailure(); ++n) {
+            SCOPED_TRACE(testing::Message() << "failing " << name << " " << n);
+            prepare();
+            {
+                FaultPlatform platform;
+                if (kind == kAllocationFault) {
+                    MemoryPoolFailNth(n);
+                } else {
+                    platform.FailNth(static_cast<PlatformOp>(kind), n);
+                }
+                attempt();
+                fired = platform.Fired() || MemoryPoolFailureFired();
+                MemoryPoolFailNth(0);
+            }
+            check(fired);
+        }
+        EXPECT_FALSE(fired) << name << ": the fault fires at every call";
+    }
 }
 
 void ResourceFileTest::SetUp() {

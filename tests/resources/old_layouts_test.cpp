@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "common/fault_platform.h"
 #include "common/resource_test.h"
 #include "support/file_io.h"
 #include "support/memory_pool.h"
@@ -19,7 +18,6 @@ namespace {
 
 constexpr uint32_t kSkPl = FourCC("SkPl");
 constexpr uint32_t kSkel = FourCC("Skel");
-
 const char kFileName[] = "Content.rez";
 const char kTemporaryName[] = "~RES0000.tmp";
 
@@ -34,23 +32,34 @@ FixtureFile OldFile(int layout) {
     file.mapReserved16a = 0x0102;
     file.mapReserved16b = 0xFFEE;
     file.longNameLengths = true;
-    file.types = {
-        {kFsTI,
-         {Res(1, "first copy", Pattern(6, 1), 0x10, 9), Res(2, "", Pattern(3, 7), 0x80),
-          Res(1, "winner", Pattern(4, 50), 0x20, 3)}},
-        {kPICT, {Res(128, std::string(70, 'n'), Pattern(12, 3), 0x01, 0xDEADBEEF)}},
-        {kWatr, {Res(5, "water", {})}},
-    };
+    file.types = {{kFsTI,
+                   {Res(1, "first copy", Pattern(6, 1), 0x10, 9), Res(2, "", Pattern(3, 7), 0x80),
+                    Res(1, "winner", Pattern(4, 50), 0x20, 3)}},
+                  {kPICT, {Res(128, std::string(70, 'n'), Pattern(12, 3), 0x01, 0xDEADBEEF)}},
+                  {kWatr, {Res(5, "water", {})}}};
     file.runOrder = {1, 2, 0};
     return file;
 }
 
-// What converting source must give, described for the fixture writer. The
-// data area is kept byte for byte, so it is given whole as dead data and every
-// entry names its old block. Names are cut to 63 characters and an empty old
-// name is no name. Only the step from layout 1000 merges: a later entry of the
-// same type and id replaces the earlier one in its place. With closed, the
-// handle slots are 0, as the write-back at closing stores them.
+// A layout-1100 file of kind SkPl with a block bigger than one piece of a copy.
+FixtureFile PlantFile(bool ownRunOrder) {
+    FixtureFile file;
+    file.layout = 1100;
+    file.mapReserved32 = 0xA1B2C3D4;
+    file.types = {{FourCC("PLPC"),
+                   {Res(128, "Reef", Pattern(20, 1), 0x01, 0x7777), Res(129, {}, {}, 0x80),
+                    Res(-3, "Kelp forest", Pattern(7, 9), 0x20, 5)}},
+                  {FourCC("PLDP"), {Res(128, {}, Pattern(250000, 40)), Res(130, "x", {1}, 0x10)}}};
+    if (ownRunOrder) file.runOrder = {1, 0};
+    return file;
+}
+
+// What converting source must give. The data area is kept byte for byte, so it
+// is given whole as dead data and every entry names its old block. Names are
+// cut to 63 characters and an empty old name is no name. Only the step from
+// layout 1000 merges: a later entry of the same type and id replaces the
+// earlier one in its place. With closed, the handle slots are 0, as the
+// write-back at closing stores them.
 FixtureFile Converted(const FixtureFile &source, uint32_t kind, int layout = 1500,
                       bool closed = false) {
     const Bytes bytes = BuildResourceFile(source);
@@ -88,17 +97,12 @@ FixtureFile Converted(const FixtureFile &source, uint32_t kind, int layout = 150
     return out;
 }
 
-Bytes ClosedConversion(const FixtureFile &source, uint32_t kind) {
-    return BuildResourceFile(Converted(source, kind, 1500, true));
-}
-
 class OldLayoutsTest : public ResourceFileTest {
   protected:
     void SetUp() override {
         ResourceFileTest::SetUp();
         baseline_ = MemoryPoolBlockCount();
     }
-
     // Opens the file and closes it again; false when the open was refused.
     bool OpenOnce() {
         const uint16_t ref = Open(path_);
@@ -106,7 +110,6 @@ class OldLayoutsTest : public ResourceFileTest {
         if (ref != kNoFile) CloseResourceFile(ref);
         return ref != kNoFile;
     }
-
     // Writes the file afresh, alone in its folder.
     void Place(const Bytes &bytes) {
         for (const std::string &name : ListFolder(temp_.path()))
@@ -114,7 +117,6 @@ class OldLayoutsTest : public ResourceFileTest {
         WriteWholeFile(path_, bytes);
     }
     std::vector<std::string> Folder() const { return ListFolder(temp_.path()); }
-
     // Opening bytes is refused with -193 and leaves them as they were, alone.
     void ExpectRefusedUnchanged(const Bytes &bytes) {
         Place(bytes);
@@ -128,30 +130,15 @@ class OldLayoutsTest : public ResourceFileTest {
     uint32_t baseline_ = 0;
 };
 
-// A layout-1100 file of kind SkPl: names and no names, attributes, handle slots,
-// reserved map fields.
-FixtureFile PlantFile() {
-    FixtureFile file;
-    file.layout = 1100;
-    file.mapReserved32 = 0xA1B2C3D4;
-    file.mapReserved16a = 0x1234;
-    file.mapReserved16b = 0xFEDC;
-    file.types = {
-        {FourCC("PLPC"),
-         {Res(128, "Reef", Pattern(20, 1), 0x01, 0x7777), Res(129, {}, {}, 0x80),
-          Res(-3, "Kelp forest", Pattern(7, 9), 0x20, 5)}},
-        {FourCC("PLDP"), {Res(128, {}, Pattern(250000, 40)), Res(130, "x", Pattern(1, 2), 0x10)}},
-    };
-    return file;
-}
-
-// Converted in one open, the data area goes across in pieces of at most one
-// buffer and stays where it was; the entries keep their blocks.
-TEST_F(OldLayoutsTest, Layout1100FileBecomesLayout1500ByteForByte) {
-    for (bool ownRuns : {false, true}) {
-        SCOPED_TRACE(ownRuns ? "runs out of type-list order" : "runs in type-list order");
-        FixtureFile old = PlantFile();
-        if (ownRuns) old.runOrder = {1, 0};
+// One open converts; the data area goes across in pieces of at most one buffer
+// and stays where it was; the entries keep their blocks.
+TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
+    const std::pair<FixtureFile, uint32_t> cases[] = {{OldFile(1000), kSkel},
+                                                      {OldFile(1100), kSkel},
+                                                      {PlantFile(false), kSkPl},
+                                                      {PlantFile(true), kSkPl}};
+    for (const auto &[old, kind] : cases) {
+        SCOPED_TRACE(testing::Message() << old.layout << " " << TypeName(kind));
         Place(BuildResourceFile(old));
         uint16_t ref;
         {
@@ -161,79 +148,36 @@ TEST_F(OldLayoutsTest, Layout1100FileBecomesLayout1500ByteForByte) {
                 EXPECT_LE(size, kCopyChunk);
         }
         ASSERT_NE(ref, kNoFile);
+        if (old.layout == 1000) {
+            EXPECT_EQ(BytesOf(Get(kFsTI, 1)), Pattern(4, 50));
+        }
+        EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(old, kind)));
+        CloseAll();
         const Bytes out = ReadWholeFile(path_);
-        CloseResourceFile(ref);
-        FixtureFile expected = PlantFile();
-        expected.layout = 1500;
-        expected.kind = kSkPl;
-        expected.infoValues = {1, 2, 1, 65535};
-        expected.conversionPending = 1;
-        ASSERT_EQ(out, BuildResourceFile(expected));
-        EXPECT_EQ(MapLengthOf(out), 30u + 16 + 60 + 19);  // names "Reef", "Kelp forest", "x"
-        EXPECT_EQ(ReadWholeFile(path_), ClosedConversion(old, kSkPl));
+        EXPECT_EQ(out, BuildResourceFile(Converted(old, kind, 1500, true)));
         EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
-        EXPECT_EQ(ConversionPending(path_.c_str()), 1);
-        EXPECT_EQ(ResourceFileKind(path_.c_str()), kSkPl);
+        EXPECT_EQ(ResourceFileKind(path_.c_str()), kind);
+        // A second open finds layout 1500 and changes nothing.
+        ASSERT_TRUE(OpenOnce());
+        EXPECT_EQ(ReadWholeFile(path_), out);
     }
-}
+    // The model itself: the later FsTI 1 won, names are cut to 63 characters,
+    // the replaced entry's block stays behind.
+    EXPECT_EQ(MapLengthOf(ReadWholeFile(path_)), 30u + 16 + 60 + 19);
+    const FixtureFile merged = Parse(BuildResourceFile(Converted(OldFile(1000), kSkel)));
+    ASSERT_EQ(merged.types[0].resources.size(), 2u);
+    EXPECT_EQ(merged.types[0].resources[0].name, "winner");
+    EXPECT_EQ(merged.types[1].resources[0].name, std::string(63, 'n'));
+    EXPECT_EQ(merged.deadData, (Bytes{6, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
 
-TEST_F(OldLayoutsTest, Layout1000FileBecomesLayout1500InOneOpenThroughLayout1100) {
-    const FixtureFile old = OldFile(1000);
-    Place(BuildResourceFile(old));
-    const uint16_t ref = Open(path_);
-    ASSERT_NE(ref, kNoFile);
-    EXPECT_EQ(BytesOf(Get(kFsTI, 1)), Pattern(4, 50));
-    EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(old, kSkel)));
-    CloseAll();
-
-    const Bytes out = ReadWholeFile(path_);
-    EXPECT_EQ(out, ClosedConversion(old, kSkel));
-    EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
-    // The later FsTI 1 won; names are cut to 63 characters; the replaced
-    // entry's block stays behind, unnamed.
-    const FixtureFile parsed = Parse(out);
-    ASSERT_EQ(parsed.types.size(), 3u);
-    ASSERT_EQ(parsed.types[0].resources.size(), 2u);
-    EXPECT_EQ(parsed.types[0].resources[0].name, "winner");
-    EXPECT_EQ(parsed.types[0].resources[1].name, std::nullopt);
-    EXPECT_EQ(parsed.types[1].resources[0].name, std::string(63, 'n'));
-    EXPECT_EQ(parsed.deadData, (Bytes{6, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(parsed.deadBytes, 0);
-
-    // A second open finds layout 1500 and changes nothing.
-    ASSERT_TRUE(OpenOnce());
-    EXPECT_EQ(ReadWholeFile(path_), out);
-
-    // The first step alone rewrites the file in place in layout 1100, cut to
-    // end at the new (shorter) map; the map is built as the fixture lays down 1100.
-    const Bytes source = BuildResourceFile(old);
+    // The first step alone rewrites a layout-1000 file in place in layout 1100,
+    // cut to end at the new (shorter) map.
+    const Bytes source = BuildResourceFile(OldFile(1000));
     Place(source);
     ASSERT_EQ(UpgradeOldestLayout(path_.c_str()), 1);
-    const Bytes firstStep = ReadWholeFile(path_);
-    EXPECT_EQ(firstStep, BuildResourceFile(Converted(old, 0, 1100)));
-    EXPECT_LT(firstStep.size(), source.size());
+    EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(OldFile(1000), 0, 1100)));
     EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
-
-    // Two types: their runs stand at 20 and 98 behind the type list, the
-    // references end at 210, as the fixture's own layout-1100 file has them.
-    FixtureFile two = Described({{FourCC("PLPC"), {Res(128, "ab", {0x01, 0x02})}},
-                                 {FourCC("PLDP"), {Res(129, std::nullopt, {}, 0x04, 0x0BADF00D)}}});
-    two.layout = 1000;
-    Place(BuildResourceFile(two));
-    ASSERT_EQ(UpgradeOldestLayout(path_.c_str()), 1);
-    const Bytes upgraded = ReadWholeFile(path_);
-    two.layout = 1100;
-    EXPECT_EQ(upgraded, BuildResourceFile(two));
-    EXPECT_EQ(GetU32(upgraded, TypeEntryOffset(upgraded, 0) + 6), 20u);
-    EXPECT_EQ(GetU32(upgraded, TypeEntryOffset(upgraded, 1) + 6), 98u);
-    EXPECT_EQ(GetU32(upgraded, MapOffsetOf(upgraded) + 28), 210u);
-
-    // A map whose header copy points elsewhere is not followed there.
-    Bytes mismatched = source;
-    PutU32(mismatched, MapOffsetOf(source) + 4, 256);
-    Place(mismatched);
-    EXPECT_EQ(UpgradeOldestLayout(path_.c_str()), 0);
-    EXPECT_EQ(ReadWholeFile(path_), mismatched);
+    EXPECT_EQ(UpgradeOldestLayout(temp_.File("missing").c_str()), 0);
 }
 
 // An old file without types is refused; so is one that lacks room on the disk
@@ -244,82 +188,54 @@ TEST_F(OldLayoutsTest, RefusedFilesAreLeftAloneAndStaleCopiesOverwritten) {
         FixtureFile empty;
         empty.layout = layout;
         ExpectRefusedUnchanged(BuildResourceFile(empty));
-
-        const FixtureFile old = OldFile(layout);
-        const Bytes bytes = BuildResourceFile(old);
-        {
-            FaultPlatform fault;
-            fault.SetFreeSpace(bytes.size() - 1);
-            ExpectRefusedUnchanged(bytes);
-        }
+        const Bytes bytes = BuildResourceFile(OldFile(layout));
+        FaultPlatform fault;
+        fault.SetFreeSpace(bytes.size() - 1);
+        ExpectRefusedUnchanged(bytes);
         WriteWholeFile(temp_.File(kTemporaryName), Bytes(5000, 0xEE));
-        {
-            FaultPlatform fault;
-            fault.SetFreeSpace(bytes.size());
-            EXPECT_TRUE(OpenOnce());
-        }
-        EXPECT_EQ(ReadWholeFile(path_), ClosedConversion(old, kSkel));
+        fault.SetFreeSpace(bytes.size());
+        EXPECT_TRUE(OpenOnce());
+        EXPECT_EQ(ReadWholeFile(path_),
+                  BuildResourceFile(Converted(OldFile(layout), kSkel, 1500, true)));
         EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
     }
 }
 
-// Opens each old file with its n-th call of a kind (or its n-th allocation)
-// failing, for n = 1, 2, ... until the fault no longer fires. Each failure
-// leaves either the file alone in its folder (as it was, half-way in layout
-// 1100, or converted), which a plain open and close then bring to what an
-// unfaulted open and close give, or nothing under the name and the complete
-// converted file under the temporary name.
+// Each failure leaves either the file alone in its folder (as it was, half-way
+// in layout 1100, or converted), which a plain open and close then bring to
+// what an unfaulted open and close give, or nothing under the name and the
+// complete converted file under the temporary name.
 TEST_F(OldLayoutsTest, FailureAtEveryCallLeavesAUsableFile) {
     for (int layout : {1000, 1100}) {
+        SCOPED_TRACE(layout);
         const FixtureFile source = OldFile(layout);
         const Bytes original = BuildResourceFile(source);
-        const FixtureFile model = Converted(source, kSkel);
-        const Bytes converted = BuildResourceFile(model);
-        const Bytes closed = ClosedConversion(source, kSkel);
-        for (int op = 0; op <= static_cast<int>(PlatformOp::Count); ++op) {
-            bool fired = true;
-            uint32_t n = 1;
-            for (; fired && n < 500 && !HasFailure(); ++n) {
-                SCOPED_TRACE("layout " + std::to_string(layout) + ", failing " +
-                             PlatformOpName(static_cast<PlatformOp>(op)) + " " + std::to_string(n));
-                Place(original);
-                uint16_t ref;
-                {
-                    FaultPlatform fault;
-                    if (op == static_cast<int>(PlatformOp::Count)) {
-                        MemoryPoolFailNth(n);
-                    } else {
-                        fault.FailNth(static_cast<PlatformOp>(op), n);
-                    }
-                    ref = Open(path_);
-                    fired = fault.Fired() || MemoryPoolFailureFired();
-                    MemoryPoolFailNth(0);
-                }
+        const Bytes converted = BuildResourceFile(Converted(source, kSkel));
+        const Bytes closed = BuildResourceFile(Converted(source, kSkel, 1500, true));
+        uint16_t ref = kNoFile;
+        ForEachFault(
+            AllFaultKinds(), [&] { Place(original); }, [&] { ref = Open(path_); },
+            [&](bool fired) {
                 EXPECT_EQ(ResourceError(), ref == kNoFile ? kFileNotUsable : kResourceOk);
                 CloseAll();
                 EXPECT_EQ(MemoryPoolBlockCount(), baseline_);
-                if (!fired) {
-                    EXPECT_NE(ref, kNoFile);
-                    EXPECT_EQ(ReadWholeFile(path_), closed);
-                    EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
-                } else if (!FileExists(path_)) {
+                if (!FileExists(path_)) {
                     EXPECT_EQ(ref, kNoFile);
                     EXPECT_EQ(Folder(), std::vector<std::string>{kTemporaryName});
                     EXPECT_EQ(ReadWholeFile(temp_.File(kTemporaryName)), converted);
-                } else {
-                    EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
-                    const Bytes now = ReadWholeFile(path_);
-                    if (now != original && now != converted && now != closed) {
-                        std::string why;
-                        EXPECT_EQ(LayoutOf(now), 1100);
-                        EXPECT_TRUE(ParseResourceFile(now, nullptr, &why)) << why;
-                    }
-                    EXPECT_TRUE(OpenOnce());
-                    EXPECT_EQ(ReadWholeFile(path_), closed);
+                    return;
                 }
-            }
-            EXPECT_FALSE(fired) << "the fault fires at every call";
-        }
+                EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
+                EXPECT_TRUE(fired || ref != kNoFile);
+                const Bytes now = ReadWholeFile(path_);
+                std::string why;
+                if (now != original && now != converted && now != closed) {
+                    EXPECT_EQ(LayoutOf(now), 1100);
+                    EXPECT_TRUE(ParseResourceFile(now, nullptr, &why)) << why;
+                }
+                EXPECT_TRUE(OpenOnce());
+                EXPECT_EQ(ReadWholeFile(path_), closed);
+            });
     }
 }
 
@@ -333,7 +249,7 @@ TEST_F(OldLayoutsTest, DamagedOldFileIsRefusedUnchanged) {
         const size_t map = MapOffsetOf(good);
         const uint32_t length = MapLengthOf(good);
         const bool v2 = layout == 1100;
-        const size_t typeCountField = map + (v2 ? 32 : 28);
+        const size_t typeCount = map + (v2 ? 32 : 28);
         const size_t lastType = TypeEntryOffset(good, 2);
         const size_t typeList = v2 ? 34 : 30;
         // Writes an offset field of the layout's width (32 bits in 1100, else 16).
@@ -341,8 +257,8 @@ TEST_F(OldLayoutsTest, DamagedOldFileIsRefusedUnchanged) {
             v2 ? PutU32(b, at, value) : PutU16(b, at, static_cast<uint16_t>(value));
         };
         const std::vector<Damage> damages = {
-            {"type count past the map", [&](Bytes &b) { PutI16(b, typeCountField, 200); }},
-            {"type count below -1", [&](Bytes &b) { PutI16(b, typeCountField, -2); }},
+            {"type count past the map", [&](Bytes &b) { PutI16(b, typeCount, 200); }},
+            {"type count below -1", [&](Bytes &b) { PutI16(b, typeCount, -2); }},
             {"type list outside the map", [&](Bytes &b) { putOffset(b, map + 24, length - 4); }},
             {"count past the map", [&](Bytes &b) { PutI16(b, lastType + 4, 30); }},
             {"count below -1", [&](Bytes &b) { PutI16(b, lastType + 4, -2); }},
@@ -355,6 +271,7 @@ TEST_F(OldLayoutsTest, DamagedOldFileIsRefusedUnchanged) {
             {"truncated file", [](Bytes &b) { b.pop_back(); }},
             {"header copy differing",
              [&](Bytes &b) { PutU32(b, map + 8, DataLengthOf(good) - 1); }},
+            {"header copy naming another map", [&](Bytes &b) { PutU32(b, map + 4, 256); }},
             {"data area running into the map",
              [&](Bytes &b) { PutHeaderField(b, 8, DataLengthOf(good) + 1); }},
             {"map shorter than its header", [](Bytes &b) { PutHeaderField(b, 12, 20); }},
