@@ -97,7 +97,7 @@ std::vector<int> AllFaultKinds() {
 
 void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &prepare,
                   const std::function<void()> &attempt,
-                  const std::function<void(bool fired)> &check) {
+                  const std::function<void(int kind, bool fired)> &check) {
     for (int kind : kinds) {
         const char *name =
             kind == kAllocationFault ? "allocation" : PlatformOpName(static_cast<PlatformOp>(kind));
@@ -117,7 +117,7 @@ void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &pr
                 fired = platform.Fired() || MemoryPoolFailureFired();
                 MemoryPoolFailNth(0);
             }
-            check(fired);
+            check(kind, fired);
         }
         EXPECT_FALSE(fired) << name << ": the fault fires at every call";
     }

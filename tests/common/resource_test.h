@@ -81,15 +81,19 @@ std::vector<uint16_t> ChainNumbers();
 // The kinds of fault that ForEachFault plants: every kind of platform call, and
 // kAllocationFault for the memory pool.
 constexpr int kAllocationFault = static_cast<int>(PlatformOp::Count);
+constexpr int Op(PlatformOp op) {
+    return static_cast<int>(op);
+}
 std::vector<int> AllFaultKinds();
 
 // The standard test of a writer. For every kind and every n = 1, 2, ... until
 // the fault no longer fires: prepare() runs unfaulted, then attempt() runs with
-// the n-th call of that kind failing, then check(fired) looks at what it left.
+// the n-th call of that kind failing, then check(kind, fired) looks at what it
+// left.
 // Stops at the first failure of the test.
 void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &prepare,
                   const std::function<void()> &attempt,
-                  const std::function<void(bool fired)> &check);
+                  const std::function<void(int kind, bool fired)> &check);
 
 class ResourceFileTest : public PoolTest {
   public:

@@ -215,7 +215,7 @@ TEST_F(OldLayoutsTest, FailureAtEveryCallLeavesAUsableFile) {
         uint16_t ref = kNoFile;
         ForEachFault(
             AllFaultKinds(), [&] { Place(original); }, [&] { ref = Open(path_); },
-            [&](bool fired) {
+            [&](int, bool fired) {
                 EXPECT_EQ(ResourceError(), ref == kNoFile ? kFileNotUsable : kResourceOk);
                 CloseAll();
                 EXPECT_EQ(MemoryPoolBlockCount(), baseline_);

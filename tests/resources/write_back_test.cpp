@@ -2,15 +2,13 @@
 // the bytes of a compacted file, and what a failure at any step leaves behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/fault_platform.h"
 #include "common/resource_test.h"
-#include "support/memory_pool.h"
 
 namespace {
 
@@ -31,19 +29,17 @@ FixtureFile Sample() {
     file.mapReserved16a = 0x0506;
     file.mapReserved16b = 0x0708;
     file.deadData = Pattern(40, 9);
-    file.types = {
-        {kFsTI,
-         {Res(128, "alpha", Pattern(80, 1)), Res(129, std::nullopt, Pattern(33, 2), 0x20),
-          Res(-5, "", {})}},
-        {kSTR, {Res(1, "s", Pattern(7, 3))}},
-        {kData, {Res(300, "big", Pattern(150000, 4), 0x01)}},
-    };
+    file.types = {{kFsTI,
+                   {Res(128, "alpha", Pattern(80, 1)), Res(129, std::nullopt, Pattern(33, 2), 0x20),
+                    Res(-5, "", {})}},
+                  {kSTR, {Res(1, "s", Pattern(7, 3))}},
+                  {kData, {Res(300, "big", Pattern(150000, 4), 0x01)}}};
     file.runOrder = {2, 0, 1};
     return file;
 }
 
 // Sample after ChangeSample, as a compaction stores it: the map as it stands in
-// memory, the data blocks without gaps.
+// memory (the runs kept, the new one last), the data blocks without gaps.
 FixtureFile SampleAfterChanges() {
     FixtureFile expected = Sample();
     expected.types[0].resources[0].data[0] ^= 0xFF;
@@ -51,13 +47,12 @@ FixtureFile SampleAfterChanges() {
     expected.types.push_back({kWnew, {Res(7, "new", Pattern(20, 7)), Res(3, "empty")}});
     expected.deadBytes = 0;
     expected.deadData.clear();
-    expected.runOrder = {1, 0, 2};  // the map keeps its runs; the new one goes last
+    expected.runOrder = {1, 0, 2};
     return expected;
 }
 
-// Checks that the data blocks stand from 256 on without gaps, in the order of
-// the types and, within a type, of its reference entries, and that the
-// counter is 0.
+// The data blocks stand from 256 on without gaps, in the order of the types
+// and their reference entries, and the counter is 0.
 void ExpectCompacted(const Bytes &bytes) {
     const FixtureFile parsed = Parse(bytes);
     uint32_t position = 0;
@@ -68,7 +63,6 @@ void ExpectCompacted(const Bytes &bytes) {
         }
     }
     EXPECT_EQ(DataLengthOf(bytes), position);
-    EXPECT_TRUE(parsed.deadData.empty());
     EXPECT_EQ(parsed.deadBytes, 0);
 }
 
@@ -79,21 +73,17 @@ class WriteBackTest : public ResourceFileTest {
         WriteWholeFile(path, BuildResourceFile(file));
         return path;
     }
-
-    // Changes Sample in the open file: FsTI 128 changed in memory, Wnew 7 and
-    // an empty Wnew 3 added, STR 1 removed.
+    // FsTI 128 changed in memory, Wnew 7 and an empty Wnew 3 added, STR 1 removed.
     void ChangeSample() {
         Handle changed = Get(kFsTI, 128);
         ASSERT_NE(changed, nullptr);
         (*changed)[0] ^= 0xFF;
         MarkResourceChanged(changed);
-        ASSERT_EQ(ResourceError(), kResourceOk);
         Add(Pattern(20, 7), kWnew, 7, "new");
         Add(Bytes{}, kWnew, 3, "empty");
         RemoveResource(Get(kSTR, 1));
         ASSERT_EQ(ResourceError(), kResourceOk);
     }
-
     // Gets every resource with data and compares it with what is expected.
     void ExpectGets(const std::vector<FlatResource> &expected) {
         for (const FlatResource &resource : expected) {
@@ -102,17 +92,6 @@ class WriteBackTest : public ResourceFileTest {
         }
     }
 };
-
-// A file with one resource DATA 1, exactly total bytes long, whose data area
-// starts with deadData unused bytes and whose counter says dead.
-FixtureFile FileOfSize(uint32_t total, int32_t dead, uint32_t deadData) {
-    FixtureFile file;
-    file.deadBytes = dead;
-    file.deadData = Pattern(deadData, 5);
-    const uint32_t mapLength = 30 + 8 + 12;
-    file.types = {{kData, {Res(1, {}, Pattern(total - 256 - deadData - 4 - mapLength, 6))}}};
-    return file;
-}
 
 TEST_F(WriteBackTest, DeadBytesDecideBetweenInPlaceAndCompaction) {
     struct Case {
@@ -134,7 +113,10 @@ TEST_F(WriteBackTest, DeadBytesDecideBetweenInPlaceAndCompaction) {
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.total << " bytes, " << c.dead << " dead");
         TempDir dir;
-        const FixtureFile file = FileOfSize(c.total, c.dead, c.deadData);
+        FixtureFile file;
+        file.deadBytes = c.dead;
+        file.deadData = Pattern(c.deadData, 5);
+        file.types = {{kData, {Res(1, {}, Pattern(c.total - 256 - c.deadData - 4 - 50, 6))}}};
         const std::string path = Put(file, dir);
         const Bytes before = ReadWholeFile(path);
         ASSERT_EQ(before.size(), c.total);
@@ -164,62 +146,45 @@ TEST_F(WriteBackTest, DeadBytesDecideBetweenInPlaceAndCompaction) {
     }
 }
 
-// A file whose data area holds 100 unused bytes that the counter does not know
-// of, so that only a forced compaction drops them.
-FixtureFile FileWithUncountedDeadData() {
+// 100 unused bytes that the counter does not know of: only a forced compaction
+// drops them. Closing a file takes a forcing mode back, even when that file
+// compacted for a changed resource.
+TEST_F(WriteBackTest, ForcedCompactionHappensOnceAndOnlyForModeThree) {
     FixtureFile file;
     file.deadData = Pattern(100, 3);
     file.types = {{kData, {Res(1, "one", Pattern(50, 1)), Res(2, std::nullopt, Pattern(60, 2))}}};
-    return file;
-}
-
-TEST_F(WriteBackTest, ForcedCompactionHappensOnceAndOnlyForModeThree) {
     TempDir other;
-    const std::string path = Put(FileWithUncountedDeadData(), temp_);
+    const std::string path = Put(file, temp_);
     const Bytes before = ReadWholeFile(path);
     const uint16_t ref = Open(path);
-    const uint16_t second = Open(Put(FileWithUncountedDeadData(), other));
+    const uint16_t second = Open(Put(file, other));
     FaultPlatform platform;
-    auto moves = [&] { return platform.Calls(PlatformOp::Move); };
     for (int32_t mode : {0, 1, 8, -3}) {
         SetResourceCompaction(mode);
         UpdateResourceFile(ref);
-        EXPECT_EQ(ReadWholeFile(path), before) << "mode " << mode;
     }
-    // A mode 3 undone by another mode forces nothing.
     SetResourceCompaction(3);
     SetResourceCompaction(2);
     UpdateResourceFile(ref);
-    EXPECT_EQ(moves(), 0u);
-
-    // Closing a file takes the mode back, even when the file compacts for a
-    // changed resource.
+    EXPECT_EQ(ReadWholeFile(path), before);
     SetResourceCompaction(3);
     MarkResourceChanged(Get(kData, 2));
     UpdateResourceFile(second);
-    EXPECT_EQ(moves(), 1u);
     CloseResourceFile(second);
-    EXPECT_EQ(moves(), 2u) << "the mode outlives a compaction for changed resources";
+    EXPECT_EQ(platform.Calls(PlatformOp::Move), 2u);
     UpdateResourceFile(ref);
-    EXPECT_EQ(moves(), 2u);
     EXPECT_EQ(ReadWholeFile(path), before);
 
     SetResourceCompaction(3);
     UpdateResourceFile(ref);
-    EXPECT_EQ(moves(), 3u);
+    UpdateResourceFile(ref);
+    EXPECT_EQ(platform.Calls(PlatformOp::Move), 3u) << "the mode is used up";
     ExpectCompacted(ReadWholeFile(path));
     EXPECT_EQ(ReadWholeFile(path).size(), before.size() - 100);
-    UpdateResourceFile(ref);
-    EXPECT_EQ(moves(), 3u) << "the mode was used up";
-}
 
-TEST_F(WriteBackTest, FileChangedBehindTheMapIsNotOverwrittenInPlace) {
-    const std::string path = Put(FileWithUncountedDeadData(), temp_);
-    const uint16_t ref = Open(path);
+    // A file changed behind the map is not overwritten in place.
     RemoveResource(Get(kData, 2));
-    FixtureFile replacement = FileWithUncountedDeadData();
-    replacement.deadData.push_back(0);
-    const Bytes theirs = BuildResourceFile(replacement);
+    const Bytes theirs = Pattern(500, 1);
     WriteWholeFile(path, theirs);
     UpdateResourceFile(ref);
     EXPECT_EQ(ReadWholeFile(path), theirs);
@@ -231,22 +196,17 @@ TEST_F(WriteBackTest, CompactedFileHoldsEveryResourceAndTheMapFollowsIt) {
     const uint16_t ref = Open(path);
     ChangeSample();
     UpdateResourceFile(ref);
-    // Every resource and the info block and the map's reserved fields are
-    // carried over; the types keep their list order, the new type listed last;
-    // every handle slot is 0.
+    // The info block, the map's reserved fields and every resource are carried
+    // over; every handle slot is 0.
     const Bytes compacted = ReadWholeFile(path);
     ExpectCompacted(compacted);
     EXPECT_EQ(DescribeFile(Parse(compacted)), DescribeFile(SampleAfterChanges()));
     EXPECT_EQ(ListFolder(temp_.path()), kOnlyTheFile);
-
-    // Every block moved; resources not loaded are read from their new places.
+    // Every block moved; resources not loaded are read from their new places,
+    // and the changed resource is no longer marked.
     ExpectGets(FlatResources(SampleAfterChanges()));
-    // The changed resource is no longer marked: it can be released.
     ReleaseResource(Get(kFsTI, 128));
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    Bytes changed = Pattern(80, 1);
-    changed[0] ^= 0xFF;
-    EXPECT_EQ(BytesOf(Get(kFsTI, 128)), changed);
+    EXPECT_EQ(BytesOf(Get(kFsTI, 128)), SampleAfterChanges().types[0].resources[0].data);
 
     // An in-place write-back now writes a map that fits the new data area.
     RemoveResource(Get(kFsTI, 129));
@@ -255,8 +215,8 @@ TEST_F(WriteBackTest, CompactedFileHoldsEveryResourceAndTheMapFollowsIt) {
     std::vector<FlatResource> expected = FlatResources(SampleAfterChanges());
     std::erase_if(expected, [](const FlatResource &r) { return r.type == kFsTI && r.id == 129; });
     EXPECT_EQ(FlatResources(Parse(bytes)), expected);
-    EXPECT_TRUE(std::equal(compacted.begin() + 256, compacted.begin() + MapOffsetOf(compacted),
-                           bytes.begin() + 256));
+    EXPECT_EQ(Bytes(compacted.begin() + 256, compacted.begin() + MapOffsetOf(compacted)),
+              Bytes(bytes.begin() + 256, bytes.begin() + MapOffsetOf(compacted)));
 }
 
 // A resource marked changed whose Handle was disposed keeps the data stored
@@ -276,150 +236,94 @@ TEST_F(WriteBackTest, ChangedResourceWhoseHandleIsGoneKeepsItsStoredData) {
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(expected));
 }
 
+// A block may start at 0x7FFFFF, the largest offset an entry holds; a file
+// whose compaction would need more stays as it is.
 TEST_F(WriteBackTest, DataBeyondTheLargestOffsetIsNotCompacted) {
-    // The first block takes the data area up to 0x7FFFFF, the largest offset
-    // that a reference entry holds.
     FixtureFile file;
     file.types = {{kData, {Res(1, std::nullopt, Pattern(0x7FFFFF - 4, 1))}}};
     const std::string path = Put(file, temp_);
-    // A block at 0x7FFFFF still fits.
     const uint16_t ref = Open(path);
     Add(Pattern(20, 2), kWnew, 1, "");
     UpdateResourceFile(ref);
     const Bytes bytes = ReadWholeFile(path);
-    const FixtureFile parsed = Parse(bytes);
-    ASSERT_EQ(parsed.types.size(), 2u);
-    EXPECT_EQ(parsed.types[1].resources[0].dataOffset, 0x7FFFFFu);
-    // One behind it does not: the file stays as it is.
+    EXPECT_EQ(Parse(bytes).types.at(1).resources.at(0).dataOffset, 0x7FFFFFu);
     Add(Pattern(20, 3), kWnew, 2, "");
     UpdateResourceFile(ref);
-    EXPECT_EQ(ReadWholeFile(path), bytes);
     CloseResourceFile(ref);
     EXPECT_EQ(ReadWholeFile(path), bytes);
     EXPECT_EQ(ListFolder(temp_.path()), kOnlyTheFile);
 }
 
-class WriteBackFaultTest : public WriteBackTest {
-  protected:
-    // The file that prepare and a write-back without faults give.
-    Bytes Unfaulted(const FixtureFile &file, const std::function<void()> &prepare) {
-        TempDir dir;
-        const std::string path = Put(file, dir);
-        const uint16_t ref = Open(path);
-        prepare();
-        UpdateResourceFile(ref);
-        CloseAll();
-        return ReadWholeFile(path);
-    }
-
-    // For every kind of call and every n until the fault no longer fires: a
-    // fresh copy of file, prepare, then a write-back (by UpdateResourceFile, or
-    // by closing) whose n-th call of that kind fails. Afterwards the file is the
-    // old one or the new one, or, when only the rename failed, the new one
-    // lies under the temporary name; nothing else is left in the folder; and
-    // the file's map in memory fits whatever file is there.
-    void RunFaults(const FixtureFile &file, const std::function<void()> &prepare,
-                   const std::vector<FlatResource> &expected, bool inPlace) {
-        const Bytes fresh = Unfaulted(file, prepare);
-        ASSERT_EQ(FlatResources(Parse(fresh)), expected);
+// A write-back (by UpdateResourceFile or by closing) whose n-th call of any kind
+// fails leaves the old file or the new one, or, when the old file could not be
+// deleted or the new one could not take its name, the new one under the
+// temporary name; nothing else is in the folder; and the map in memory fits
+// whatever file is there, so that the next write-back gives the new file.
+TEST_F(WriteBackTest, FailureAtEveryCallLeavesOldOrNewFile) {
+    struct Case {
+        const char *what;
+        FixtureFile file;
+        std::function<void()> change;
+        bool inPlace;
+    };
+    FixtureFile clean = Sample();
+    clean.deadBytes = 0;
+    const Case cases[] = {
+        {"compaction", Sample(), [this] { ChangeSample(); }, false},
+        {"in place", clean, [this] { RemoveResource(Get(kSTR, 1)); }, true},
+    };
+    for (const Case &c : cases) {
         for (bool closing : {false, true}) {
-            for (PlatformOp op : {PlatformOp::Open, PlatformOp::Read, PlatformOp::Write,
-                                  PlatformOp::Seek, PlatformOp::Size, PlatformOp::Truncate,
-                                  PlatformOp::Close, PlatformOp::Delete, PlatformOp::Move}) {
-                bool fired = true;
-                for (uint32_t n = 1; fired && n <= 200 && !HasFatalFailure(); ++n) {
-                    SCOPED_TRACE(testing::Message() << (closing ? "close" : "update") << ", "
-                                                    << PlatformOpName(op) << " " << n);
-                    fired = RunOneFault(file, prepare, expected, fresh, closing, op, n, inPlace);
-                }
-            }
+            SCOPED_TRACE(testing::Message() << c.what << (closing ? ", closing" : ", updating"));
+            TempDir fresh;
+            const std::string freshPath = Put(c.file, fresh);
+            const uint16_t freshRef = Open(freshPath);
+            c.change();
+            UpdateResourceFile(freshRef);
+            CloseAll();
+            const Bytes now = ReadWholeFile(freshPath);
+            const std::vector<FlatResource> expected = FlatResources(Parse(now));
+
+            std::unique_ptr<TempDir> dir;
+            std::string path;
+            uint16_t ref = kNoFile;
+            Bytes old;
+            ForEachFault(
+                AllFaultKinds(),
+                [&] {
+                    dir = std::make_unique<TempDir>();
+                    path = Put(c.file, *dir);
+                    ref = Open(path);
+                    c.change();
+                    old = ReadWholeFile(path);
+                },
+                [&] { closing ? CloseResourceFile(ref) : UpdateResourceFile(ref); },
+                [&](int kind, bool fired) {
+                    const std::string temporary = dir->File(kTemporaryName);
+                    const bool here = FileExists(path), left = FileExists(temporary);
+                    const Bytes after = here ? ReadWholeFile(path) : Bytes{};
+                    EXPECT_TRUE(!here || after == old || after == now);
+                    EXPECT_TRUE(here || left);
+                    EXPECT_TRUE(!left || ReadWholeFile(temporary) == now);
+                    if (left) {
+                        EXPECT_TRUE(here ? after == old && kind == Op(PlatformOp::Delete)
+                                         : kind == Op(PlatformOp::Move));
+                    }
+                    const bool torn =
+                        kind == Op(PlatformOp::Write) || kind == Op(PlatformOp::Truncate);
+                    EXPECT_TRUE(!(c.inPlace && fired && torn) || after == old);
+                    EXPECT_EQ(ListFolder(dir->path()).size(), size_t{here} + size_t{left});
+                    if (!closing) {
+                        if (!here && left) std::filesystem::rename(temporary, path);
+                        ExpectGets(expected);
+                        UpdateResourceFile(ref);
+                        EXPECT_EQ(ReadWholeFile(path), now);
+                        EXPECT_EQ(ListFolder(dir->path()), kOnlyTheFile);
+                    }
+                    CloseAll();
+                });
         }
     }
-
-    bool RunOneFault(const FixtureFile &file, const std::function<void()> &prepare,
-                     const std::vector<FlatResource> &expected, const Bytes &fresh, bool closing,
-                     PlatformOp op, uint32_t n, bool inPlace) {
-        TempDir dir;
-        const std::string path = Put(file, dir);
-        const std::string temporary = dir.File(kTemporaryName);
-        const uint16_t ref = Open(path);
-        prepare();
-        const Bytes old = ReadWholeFile(path);
-        bool fired;
-        {
-            FaultPlatform platform;
-            platform.FailNth(op, n);
-            closing ? CloseResourceFile(ref) : UpdateResourceFile(ref);
-            fired = platform.Fired();
-        }
-        const bool here = FileExists(path);
-        const bool temporaryLeft = FileExists(temporary);
-        const Bytes now = here ? ReadWholeFile(path) : Bytes{};
-        EXPECT_TRUE(!here || now == old || now == fresh)
-            << "a file that is neither the old nor the new";
-        if (temporaryLeft) {
-            EXPECT_EQ(ReadWholeFile(temporary), fresh);
-            // Left only when the old file could not be deleted, or the new
-            // one could not take its name.
-            EXPECT_TRUE((here && now == old && op == PlatformOp::Delete) ||
-                        (!here && op == PlatformOp::Move));
-        } else {
-            EXPECT_TRUE(here);
-        }
-        if (inPlace && (op == PlatformOp::Write || op == PlatformOp::Truncate) && fired) {
-            EXPECT_EQ(now, old);
-        }
-        EXPECT_EQ(ListFolder(dir.path()).size(), (here ? 1u : 0u) + (temporaryLeft ? 1u : 0u));
-        if (!closing) {
-            // The map in memory describes the file there, or the copy under the
-            // temporary name.
-            if (!here && temporaryLeft) std::filesystem::rename(temporary, path);
-            ExpectGets(expected);
-            UpdateResourceFile(ref);
-            EXPECT_EQ(ReadWholeFile(path), fresh);
-            EXPECT_EQ(ListFolder(dir.path()), kOnlyTheFile);
-        }
-        CloseAll();
-        return fired;
-    }
-};
-
-TEST_F(WriteBackFaultTest, FailedCompactionLeavesOldOrNewFile) {
-    RunFaults(
-        Sample(), [this] { ChangeSample(); }, FlatResources(SampleAfterChanges()), false);
-}
-
-TEST_F(WriteBackFaultTest, FailedInPlaceWriteLeavesOldOrNewFile) {
-    FixtureFile file = Sample();
-    file.deadBytes = 0;
-    FixtureFile expected = file;
-    expected.types.erase(expected.types.begin() + 1);
-    RunFaults(
-        file, [this] { RemoveResource(Get(kSTR, 1)); }, FlatResources(expected), true);
-}
-
-TEST_F(WriteBackFaultTest, NoMemoryLeavesOldOrNewFile) {
-    const Bytes fresh = Unfaulted(Sample(), [this] { ChangeSample(); });
-    bool fired = true;
-    for (uint32_t n = 1; fired && n < 500; ++n) {
-        SCOPED_TRACE(testing::Message() << "allocation " << n);
-        TempDir dir;
-        const std::string path = Put(Sample(), dir);
-        const uint16_t ref = Open(path);
-        ChangeSample();
-        const Bytes old = ReadWholeFile(path);
-        MemoryPoolFailNth(n);
-        UpdateResourceFile(ref);
-        fired = MemoryPoolFailureFired();
-        MemoryPoolFailNth(0);
-        const Bytes now = ReadWholeFile(path);
-        EXPECT_TRUE(now == old || now == fresh);
-        EXPECT_EQ(ListFolder(dir.path()), kOnlyTheFile);
-        UpdateResourceFile(ref);
-        EXPECT_EQ(ReadWholeFile(path), fresh);
-        CloseAll();
-    }
-    EXPECT_FALSE(fired);
 }
 
 }  // namespace
