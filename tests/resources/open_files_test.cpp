@@ -1,16 +1,14 @@
 // The open files chain (numbers, the current file, duplicate opens, closing,
 // creating, the info block operations) and resource access across the chain
-// (search orders, Handle identity and ownership, names, unique ids, strings,
-// load on demand and preloading).
+// (search orders, Handle identity and ownership, unique ids, strings, load on
+// demand and preloading).
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "common/fault_platform.h"
 #include "common/resource_test.h"
 #include "resources/map_block.h"
 
@@ -22,6 +20,10 @@ class OpenFiles : public ResourceFileTest {
     std::string Simple(const std::string &name) {
         return Write(name, Described({{kFsTI, {Res(128, name, Text(name))}}}));
     }
+    // The id of the index-th resource of type over all files.
+    int IndexedId(int16_t index) {
+        return std::get<0>(InfoOf(Own(GetIndexedResource(kFsTI, index), kFsTI)));
+    }
 };
 
 TEST_F(OpenFiles, NumbersFollowTheLastFileAndClosingMovesTheCurrentOne) {
@@ -29,19 +31,17 @@ TEST_F(OpenFiles, NumbersFollowTheLastFileAndClosingMovesTheCurrentOne) {
     EXPECT_EQ(Open(a), 0);
     EXPECT_EQ(Open(b), 1);
     CloseResourceFile(1);
-    EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(Open(c), 1);
-    EXPECT_EQ(CurrentResourceFile(), 1);
     // Closing a file in the middle frees no number: the next is last + 1.
     EXPECT_EQ(Open(b), 2);
     EXPECT_EQ(Open(d), 3);
     CloseResourceFile(1);
     EXPECT_EQ(ChainNumbers(), (std::vector<uint16_t>{0, 2, 3}));
-    // Closing the current file makes the last one current, not the one before.
+    // Closing the current file makes the last one current, not the one before;
+    // closing another leaves the current one alone.
     UseResourceFile(2);
     CloseResourceFile(2);
     EXPECT_EQ(CurrentResourceFile(), 3);
-    // Closing a file that is not current leaves the current one alone.
     UseResourceFile(0);
     CloseResourceFile(3);
     EXPECT_EQ(CurrentResourceFile(), 0);
@@ -49,28 +49,26 @@ TEST_F(OpenFiles, NumbersFollowTheLastFileAndClosingMovesTheCurrentOne) {
     EXPECT_EQ(Open(b), 1);
     CloseResourceFile(0);
     CloseResourceFile(1);
+    EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CurrentResourceFile(), 1);
-    EXPECT_TRUE(ChainNumbers().empty());
     EXPECT_EQ(Open(c), 0);
     // The same path in other letter case gives the first number and leaves the
     // current file alone; one close closes it for every opener.
     EXPECT_EQ(Open(d), 1);
     std::string upper = c;
-    std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    for (char &ch : upper)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     EXPECT_EQ(Open(upper), 0);
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CurrentResourceFile(), 1);
     CloseResourceFile(0);
     EXPECT_EQ(ChainNumbers(), (std::vector<uint16_t>{1}));
-}
 
-TEST_F(OpenFiles, BadNumbersAndPathsFailAndResourceErrorClears) {
-    ASSERT_EQ(Open(Simple("a")), 0);
+    // Bad paths and numbers fail with -193, which reading the code clears.
     for (const std::string &path : {temp_.File("missing.rsrc"), std::string(), temp_.path()}) {
         EXPECT_EQ(Open(path), kNoFile) << path;
         EXPECT_EQ(ResourceError(), kFileNotUsable);
-        EXPECT_EQ(ResourceError(), kResourceOk) << "reading the code clears it";
+        EXPECT_EQ(ResourceError(), kResourceOk);
     }
     for (uint16_t bad : {uint16_t{5}, kNoFile}) {
         CloseResourceFile(bad);
@@ -78,11 +76,9 @@ TEST_F(OpenFiles, BadNumbersAndPathsFailAndResourceErrorClears) {
         UpdateResourceFile(bad);
         EXPECT_EQ(ResourceError(), kFileNotUsable);
     }
-    EXPECT_EQ(ChainNumbers(), (std::vector<uint16_t>{0}));
-    EXPECT_EQ(CurrentResourceFile(), 0);
-
+    EXPECT_EQ(ChainNumbers(), (std::vector<uint16_t>{1}));
     // Any number can be made current; the calls of the current file then find
-    // nothing, while the calls over all files still see file 0.
+    // nothing, while the calls over all files still see the chain.
     UseResourceFile(77);
     EXPECT_EQ(CurrentResourceFile(), 77);
     EXPECT_TRUE(NotFound(GetOneResource(kFsTI, 128)));
@@ -90,9 +86,7 @@ TEST_F(OpenFiles, BadNumbersAndPathsFailAndResourceErrorClears) {
     EXPECT_TRUE(NotFound(GetOneIndexedResource(kFsTI, 1)));
     EXPECT_EQ(CountOneResources(kFsTI), 0u);
     EXPECT_EQ(CountResources(kFsTI), 1);
-    Handle h = GetIndexedResource(kFsTI, 1);
-    EXPECT_EQ(HomeResourceFile(h), 0);
-    ReleaseResource(h);
+    EXPECT_EQ(HomeResourceFile(Own(GetIndexedResource(kFsTI, 1), kFsTI)), 1);
 }
 
 TEST_F(OpenFiles, NewFileIsTheEmptyFileOfTheFormat) {
@@ -103,15 +97,12 @@ TEST_F(OpenFiles, NewFileIsTheEmptyFileOfTheFormat) {
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_TRUE(ChainNumbers().empty()) << "creating does not open";
     EXPECT_EQ(ReadWholeFile(path), empty);
-
     const uint16_t ref = Open(path);
-    ASSERT_NE(ref, kNoFile);
     EXPECT_EQ(CountResources(kFsTI), 0);
     EXPECT_TRUE(NotFound(GetIndexedResource(kFsTI, 1)));
     EXPECT_EQ(UniqueResourceId(kFsTI), 1280);
     CloseResourceFile(ref);
     EXPECT_EQ(ReadWholeFile(path), empty);
-
     // An existing file is not touched, and a missing folder makes no file.
     for (const std::string &where : {path, temp_.File("no/such/folder.rsrc")}) {
         EXPECT_EQ(CreateResourceFile(Str255Of(where).data()), kGenericFailure);
@@ -128,46 +119,6 @@ FixtureFile Mixed() {
          {kSTRList, {Res(2, std::nullopt, {2, 0, 1, 'a', 1, 'b'})}}});
 }
 
-// A Get of a loaded resource gives the same Handle until it is released. A
-// file that was only read stays as it was, with the bytes that some other
-// writer left behind the map, which are no part of any resource.
-TEST_F(OpenFiles, ReadingSharesHandlesAndLeavesTheFileAsItWas) {
-    Bytes bytes = BuildResourceFile(Mixed());
-    bytes.insert(bytes.end(), {0xDE, 0xAD, 0xBE, 0xEF});
-    const std::string path = Write("mixed.rsrc", bytes);
-    const uint16_t ref = Open(path);
-    ASSERT_NE(ref, kNoFile);
-    Handle h = GetResource(kFsTI, 128);
-    EXPECT_EQ(GetResource(kFsTI, 128), h);
-    EXPECT_EQ(GetIndexedResource(kFsTI, 1), h);
-    (*h)[0] = 'Z';  // seen by later Gets, never written
-    EXPECT_EQ(BytesOf(GetNamedResource(kFsTI, Str255Of("alpha").data())), Text("Zbc"));
-    const uint32_t number = HandleNumber(h);
-    const uint32_t registered = RegisteredHandleCount();
-    ReleaseResource(h);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(RegisteredHandleCount(), registered - 1);
-    Handle again = GetResource(kFsTI, 128);
-    EXPECT_NE(HandleNumber(again), number) << "a new Handle";
-    EXPECT_EQ(BytesOf(again), Text("abc")) << "read again from the file";
-    ReleaseResource(again);
-    ReleaseResource(GetNamedResource(kSTR, Str255Of("s").data()));
-    uint8_t buffer[257];
-    GetIndexedString(buffer, 2, 2);
-    EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{1, 'b', 0}));
-    ReleaseResource(GetResource(kSTRList, 2));
-    Handle kept = GetIndexedResource(kFsTI, 2);
-    UpdateResourceFile(ref);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(ReadWholeFile(path), bytes);
-    // Closing with a resource still loaded writes nothing different either.
-    CloseResourceFile(ref);
-    EXPECT_EQ(ReadWholeFile(path), bytes);
-    EXPECT_EQ(BytesOf(kept), Text("wxyz")) << "the Handle outlives its file";
-    EXPECT_EQ(HomeResourceFile(kept), -1);
-    DisposeHandle(kept);
-}
-
 TEST_F(OpenFiles, InfoBlockOfAFileOnDisk) {
     FixtureFile file = Mixed();
     file.kind = kSkFs;
@@ -180,120 +131,121 @@ TEST_F(OpenFiles, InfoBlockOfAFileOnDisk) {
     Bytes expected = bytes;
     expected[36] = 1;
     EXPECT_EQ(ReadWholeFile(path), expected);
-    // Only 1 sets the flag; any other value clears it.
+    // Only 1 sets the flag; any other value clears it; any non-zero byte is set.
     EXPECT_EQ(SetConversionPending(path.c_str(), 2), 1);
     EXPECT_EQ(ReadWholeFile(path), bytes);
-    // Any non-zero byte counts as pending.
     expected[36] = 0x80;
     WriteWholeFile(path, expected);
     EXPECT_EQ(ConversionPending(path.c_str()), 1);
-
     // Missing or short files give 0 and leave ResourceError alone.
-    const std::string shortPath = Write("short.rsrc", Bytes(bytes.begin(), bytes.begin() + 200));
-    for (const std::string &bad : {temp_.File("missing.rsrc"), shortPath}) {
+    const Bytes cut(bytes.begin(), bytes.begin() + 200);
+    for (const std::string &bad : {temp_.File("missing.rsrc"), Write("short.rsrc", cut)}) {
         ASSERT_EQ(Open(temp_.File("missing.rsrc")), kNoFile);  // ResourceError -193
         EXPECT_EQ(SetConversionPending(bad.c_str(), 1), 0);
         EXPECT_EQ(ConversionPending(bad.c_str()), 0);
         EXPECT_EQ(ResourceFileKind(bad.c_str()), 0u);
         EXPECT_EQ(ResourceError(), kFileNotUsable);
     }
-    EXPECT_EQ(ReadWholeFile(shortPath), Bytes(bytes.begin(), bytes.begin() + 200));
+    EXPECT_EQ(ReadWholeFile(temp_.File("short.rsrc")), cut);
     EXPECT_FALSE(FileExists(temp_.File("missing.rsrc")));
 }
 
-TEST_F(OpenFiles, GetSearchesTheCurrentFileThenEarlierOnes) {
-    ASSERT_EQ(Open(Write("a", Described({{kFsTI, {Res(128, "same", Text("from A"))}},
-                                         {kSTR, {Res(1, "onlyA", Text("A's string"))}}}))),
-              0);
+// Get searches the current file, then the earlier ones, never the later ones;
+// indexed access over all files counts the newest file first; unique ids skip
+// ids taken in any file.
+TEST_F(OpenFiles, SearchOrdersAcrossTheChain) {
     ASSERT_EQ(
         Open(Write(
-            "b", Described({{kFsTI,
-                             {Res(128, "same", Text("from B")), Res(128, "other", Text("second B")),
-                              Res(-200, {}, Text("B only"))}}}))),
-        1);
-    // The first matching id and the first matching name win.
+            "a",
+            Described(
+                {{kFsTI, {Res(128, "same", Text("from A")), Res(11, {}, {1}), Res(1280, {}, {1})}},
+                 {kSTR, {Res(1, "onlyA", Text("A's")), Res(1282, {}, {1})}}}))),
+        0);
+    ASSERT_EQ(Open(Write("b", Described({{kFsTI,
+                                          {Res(128, "same", Text("from B")), Res(128, "2nd", {2}),
+                                           Res(-200, {}, Text("B only")), Res(1281, {}, {1})}},
+                                         {kSTR, {Res(1281, {}, {1})}}}))),
+              1);
+    // The first matching id and the first matching name win; the second 128
+    // has a slot of its own.
     Handle fromB = Own(GetResource(kFsTI, 128), kFsTI);
     EXPECT_EQ(BytesOf(fromB), Text("from B"));
     EXPECT_EQ(GetNamedResource(kFsTI, Str255Of("same").data()), fromB);
-    // The second 128 has a slot of its own (its data is loaded by type and id).
     EXPECT_NE(Own(GetIndexedResource(kFsTI, 2), kFsTI), fromB);
-    // Earlier files are searched after the current one.
     Handle string = Own(GetResource(kSTR, 1), kSTR);
-    EXPECT_EQ(BytesOf(string), Text("A's string"));
     EXPECT_EQ(GetNamedResource(kSTR, Str255Of("onlyA").data()), string);
     EXPECT_TRUE(NotFound(GetOneResource(kSTR, 1)));
-    // Info and home of a Handle; a Handle in no map leaves the outputs alone.
     EXPECT_EQ(InfoOf(Own(GetResource(kFsTI, -200), kFsTI)), std::tuple(-200, kFsTI, Str255Of("")));
-    EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(InfoOf(string), std::tuple(1, kSTR, Str255Of("onlyA")));
     EXPECT_EQ(HomeResourceFile(string), 0);
     EXPECT_EQ(HomeResourceFile(fromB), 1);
+    // A Handle in no map leaves the outputs alone.
     int16_t id = 42;
     uint32_t type = 43;
     uint8_t name[256] = {0xEE};
     GetResourceInfo(Own(NewHandle(2), kFsTI), &id, &type, name);
     EXPECT_EQ(ResourceError(), kResourceNotFound);
-    EXPECT_EQ(id, 42);
-    EXPECT_EQ(type, 43u);
-    EXPECT_EQ(name[0], 0xEE);
+    EXPECT_EQ(std::tuple(id, type, name[0]), std::tuple(int16_t{42}, 43u, uint8_t{0xEE}));
+    // The walk for a unique id starts over after every hit.
+    EXPECT_EQ(UniqueResourceId(kFsTI), 1282);
+    EXPECT_EQ(UniqueResourceId(kSTR), 1280);
+    ASSERT_EQ(Open(Write("c", Described({{kSTR, {Res(1280, {}, Text("x"))}}}))), 2);
+    EXPECT_EQ(UniqueResourceId(kSTR), 1283);
 
-    UseResourceFile(0);
-    Handle fromA = Own(GetResource(kFsTI, 128), kFsTI);
-    EXPECT_EQ(BytesOf(fromA), Text("from A"));
-    EXPECT_EQ(GetOneResource(kFsTI, 128), fromA);
-    // Files opened after the current one are not searched by Get, but counted.
-    EXPECT_TRUE(NotFound(GetResource(kFsTI, -200)));
-    EXPECT_EQ(GetNamedResource(kFsTI, Str255Of("same").data()), fromA);
-    EXPECT_EQ(CountResources(kFsTI), 4);
-    EXPECT_EQ(CountOneResources(kFsTI), 1u);
-}
-
-TEST_F(OpenFiles, IndexedGetsCountAllFilesNewestFirstOrOnlyTheCurrentOne) {
-    ASSERT_EQ(
-        Open(Write("a", Described({{kFsTI, {Res(10, {}, Text("10")), Res(11, {}, Text("11"))}}}))),
-        0);
-    ASSERT_EQ(Open(Write("b", Described({{kFsTI, {Res(20, {}, Text("20"))}}}))), 1);
-    ASSERT_EQ(Open(Write("c", Described({{kSTR, {Res(30, {}, Text("30"))}}}))), 2);
     for (uint16_t current : {2, 0, 1}) {
         SCOPED_TRACE(current);
         UseResourceFile(current);
-        EXPECT_EQ(CountResources(kFsTI), 3);
-        std::vector<int> ids;
-        for (int16_t index = 1; index <= 3; ++index)
-            ids.push_back(std::get<0>(InfoOf(Own(GetIndexedResource(kFsTI, index), kFsTI))));
-        EXPECT_EQ(ids, (std::vector<int>{20, 10, 11}));
-        EXPECT_TRUE(NotFound(GetIndexedResource(kFsTI, 4)));
+        EXPECT_EQ(CountResources(kFsTI), 7);
+        EXPECT_EQ(UniqueResourceId(kSTR), 1283) << "all files, whatever is current";
+        EXPECT_EQ(IndexedId(4), 1281);
+        EXPECT_EQ(IndexedId(5), 128);
+        EXPECT_EQ(IndexedId(7), 1280);
+        EXPECT_TRUE(NotFound(GetIndexedResource(kFsTI, 8)));
         for (int16_t index : {0, -1, -32768}) {
             EXPECT_EQ(GetIndexedResource(kFsTI, index), nullptr);
             EXPECT_EQ(ResourceError(), kResourceOk);
         }
     }
     UseResourceFile(0);
-    EXPECT_EQ(CountOneResources(kFsTI), 2u);
-    EXPECT_EQ(std::get<0>(InfoOf(GetOneIndexedResource(kFsTI, 2))), 11);
-    EXPECT_TRUE(NotFound(GetOneIndexedResource(kFsTI, 3)));
+    EXPECT_EQ(BytesOf(Own(GetResource(kFsTI, 128), kFsTI)), Text("from A"));
+    EXPECT_TRUE(NotFound(GetResource(kFsTI, -200))) << "later files are not searched";
+    EXPECT_EQ(CountOneResources(kFsTI), 3u);
+    EXPECT_EQ(std::get<0>(InfoOf(Own(GetOneIndexedResource(kFsTI, 2), kFsTI))), 11);
+    EXPECT_TRUE(NotFound(GetOneIndexedResource(kFsTI, 4)));
     EXPECT_EQ(GetOneIndexedResource(kFsTI, 0), nullptr);
     EXPECT_EQ(ResourceError(), kResourceOk);
-    UseResourceFile(1);
-    EXPECT_EQ(std::get<0>(InfoOf(GetOneIndexedResource(kFsTI, 1))), 20);
-    EXPECT_TRUE(NotFound(GetOneIndexedResource(kFsTI, 2)));
 }
 
-// A detached Handle is the caller's; a resource marked changed is neither
-// released nor detached.
-TEST_F(OpenFiles, ReleaseAndDetachRules) {
-    const std::string path = Write("a", Mixed());
+// A Get of a loaded resource gives the same Handle until it is released; a
+// detached Handle is the caller's; a resource marked changed is neither
+// released nor detached. A file that was only read stays as it was, with the
+// bytes that some other writer left behind the map.
+TEST_F(OpenFiles, HandlesAreSharedReleasedAndDetached) {
+    Bytes bytes = BuildResourceFile(Mixed());
+    bytes.insert(bytes.end(), {0xDE, 0xAD, 0xBE, 0xEF});
+    const std::string path = Write("mixed.rsrc", bytes);
     const uint16_t ref = Open(path);
-    Handle h = Own(GetResource(kFsTI, 129), kFsTI);
-    DetachResource(h);
+    Handle h = GetResource(kFsTI, 128);
+    EXPECT_EQ(GetIndexedResource(kFsTI, 1), h);
+    (*h)[0] = 'Z';  // seen by later Gets, never written
+    EXPECT_EQ(BytesOf(GetNamedResource(kFsTI, Str255Of("alpha").data())), Text("Zbc"));
+    const uint32_t registered = RegisteredHandleCount();
+    ReleaseResource(h);
     EXPECT_EQ(ResourceError(), kResourceOk);
-    Handle fresh = Get(kFsTI, 129);
-    EXPECT_NE(fresh, h);
-    EXPECT_EQ(BytesOf(fresh), Text("wxyz"));
-    EXPECT_EQ(BytesOf(h), Text("wxyz"));
-    // A detached Handle, one never in a map and null are in no map.
+    EXPECT_EQ(RegisteredHandleCount(), registered - 1);
+    EXPECT_EQ(BytesOf(Get(kFsTI, 128)), Text("abc")) << "read again from the file";
+    uint8_t buffer[257];
+    GetIndexedString(buffer, 2, 2);
+    EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{1, 'b', 0}));
+    ReleaseResource(GetResource(kSTRList, 2));
+
+    Handle detached = Own(GetResource(kFsTI, 129), kFsTI);
+    DetachResource(detached);
+    EXPECT_EQ(ResourceError(), kResourceOk);
+    EXPECT_NE(Get(kFsTI, 129), detached);
+    EXPECT_EQ(BytesOf(detached), Text("wxyz"));
     Handle stray = Own(NewHandle(4), kFsTI);
-    for (Handle none : {h, stray, static_cast<Handle>(nullptr)}) {
+    for (Handle none : {detached, stray, static_cast<Handle>(nullptr)}) {
         ReleaseResource(none);
         EXPECT_EQ(ResourceError(), kResourceNotFound);
         DetachResource(none);
@@ -302,56 +254,39 @@ TEST_F(OpenFiles, ReleaseAndDetachRules) {
         EXPECT_EQ(ResourceError(), kResourceNotFound);
     }
     EXPECT_EQ(GetHandleSize(stray), 4) << "not disposed";
+    UpdateResourceFile(ref);
+    EXPECT_EQ(ReadWholeFile(path), bytes);
 
-    Handle changed = Get(kFsTI, 128);
+    Handle changed = Get(kSTR, 1);
     MarkResourceChanged(changed);
     ReleaseResource(changed);
     EXPECT_EQ(ResourceError(), kResourceOk) << "refused silently";
     DetachResource(changed);
     EXPECT_EQ(ResourceError(), kChangedNotDetached);
-    EXPECT_EQ(HomeResourceFile(changed), ref);
-    EXPECT_EQ(GetResource(kFsTI, 128), changed);
-    // The close writes the resource; the file keeps its resources, unmarked.
+    EXPECT_EQ(GetResource(kSTR, 1), changed);
+    // The close writes the resource; the file keeps its resources, unmarked,
+    // and a Handle still loaded outlives its file.
+    Handle kept = GetResource(kFsTI, 129);
     CloseResourceFile(ref);
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(Mixed()));
-}
-
-TEST_F(OpenFiles, UniqueIdSkipsIdsTakenInAnyFile) {
-    ASSERT_EQ(Open(Write("a", Described({{kFsTI, {Res(1280, {}, Text("x"))}},
-                                         {kSTR, {Res(1282, {}, Text("x"))}}}))),
-              0);
-    EXPECT_EQ(UniqueResourceId(kFsTI), 1281);
-    EXPECT_EQ(UniqueResourceId(kSTR), 1280);
-    ASSERT_EQ(Open(Write("b", Described({{kFsTI, {Res(1281, {}, Text("x"))}},
-                                         {kSTR, {Res(1281, {}, Text("x"))}}}))),
-              1);
-    EXPECT_EQ(UniqueResourceId(kFsTI), 1282);
-    EXPECT_EQ(UniqueResourceId(kSTR), 1280) << "1280 is free, whatever other ids are taken";
-    // The walk starts over after every hit: 1281 is found only in the later file
-    // after 1280 was found in the earlier one, and 1282 in the earlier one again.
-    ASSERT_EQ(Open(Write("c", Described({{kSTR, {Res(1280, {}, Text("x"))}}}))), 2);
-    EXPECT_EQ(UniqueResourceId(kSTR), 1283);
-    UseResourceFile(0);
-    EXPECT_EQ(UniqueResourceId(kSTR), 1283) << "all files, whatever is current";
-    EXPECT_EQ(ResourceError(), kResourceOk);
+    EXPECT_EQ(BytesOf(kept), Text("wxyz"));
+    EXPECT_EQ(HomeResourceFile(kept), -1);
 }
 
 TEST_F(OpenFiles, IndexedStrings) {
-    ASSERT_NE(
-        Open(Write("strings",
-                   Described({{kSTRList,
-                               {Res(1, {},
-                                    {3, 0, 3, 'o', 'n', 'e', 3, 't', 'w', 'o', 5, 't', 'h', 'r',
-                                     'e', 'e'}),
-                                Res(2, {}, {5, 0, 1, 'a', 1, 'b'}),       // count above the strings
-                                Res(3, {}, {2, 0, 1, 'a', 9, 'b', 'c'}),  // length past the end
-                                Res(4, {}, {1}),                          // no room for the count
-                                Res(5, {}, {0xFF, 0xFF, 1, 'a'}),         // negative count
-                                Res(6, {}, {}),                           // no data
-                                Res(7, {}, {1, 0, 0}),                    // one empty string
-                                Res(8, {}, {1, 0, 255})}},                // 255 characters claimed
-                              {kSTR, {Res(9, "single", Text("\x04text"))}}}))),
-        kNoFile);
+    const Bytes lists[] = {{3, 0, 3, 'o', 'n', 'e', 3, 't', 'w', 'o', 5, 't', 'h', 'r', 'e', 'e'},
+                           {5, 0, 1, 'a', 1, 'b'},       // count above the strings
+                           {2, 0, 1, 'a', 9, 'b', 'c'},  // length past the end
+                           {1},                          // no room for the count
+                           {0xFF, 0xFF, 1, 'a'},         // negative count
+                           {},                           // no data
+                           {1, 0, 0},                    // one empty string
+                           {1, 0, 255}};                 // 255 characters claimed
+    FixtureFile file = Described({{kSTRList, {}}, {kSTR, {Res(9, "single", Text("\x04text"))}}});
+    for (const Bytes &list : lists)
+        file.types[0].resources.push_back(
+            Res(static_cast<int16_t>(file.types[0].resources.size() + 1), {}, list));
+    ASSERT_NE(Open(Write("strings", file)), kNoFile);
     struct Case {
         int16_t id;
         int16_t index;
@@ -391,7 +326,6 @@ TEST_F(OpenFiles, PreloadAndLoadOnDemand) {
     FaultPlatform platform;
     const uint32_t handles = RegisteredHandleCount();
     const uint16_t ref = Open(path);
-    ASSERT_NE(ref, kNoFile);
     EXPECT_EQ(RegisteredHandleCount(), handles + 1) << "one resource loaded at open";
     const uint32_t opens = platform.Calls(PlatformOp::Open);
     Handle pre = GetResource(kFsTI, 128);
