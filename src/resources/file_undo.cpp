@@ -58,23 +58,16 @@ bool UndoableWrite(FileUndo *undo, const void *buffer, uint32_t offset, uint32_t
     return WriteAt(undo->file, buffer, offset, count) == 1;
 }
 
-bool UndoRollback(FileUndo *undo) {
-    bool ok = true;
+void UndoRollback(FileUndo *undo) {
     for (UndoEntry *entry = undo->last; entry != nullptr; entry = entry->previous) {
-        if (entry->count > 0 &&
-            !WriteAt(undo->file, SavedBytes(entry), entry->offset, entry->count)) {
-            ok = false;
-        }
+        if (entry->count > 0) WriteAt(undo->file, SavedBytes(entry), entry->offset, entry->count);
     }
     FreeEntries(undo);
     // Writes never shrink the file, so when its size cannot be had it is cut
     // all the same: whatever lies beyond the old size was written since.
     uint32_t size = PlatformFileSize(undo->file);
-    if ((size == kPlatformFailure || size > undo->oldSize) &&
-        !PlatformFileTruncate(undo->file, undo->oldSize)) {
-        ok = false;
-    }
-    return ok;
+    if (size == kPlatformFailure || size > undo->oldSize)
+        PlatformFileTruncate(undo->file, undo->oldSize);
 }
 
 bool UndoCommit(FileUndo *undo, uint32_t cutTo) {

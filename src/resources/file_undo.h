@@ -22,9 +22,9 @@ bool UndoBegin(FileUndo *undo, FileHandle file);
 // writes. False, with nothing written, when the bytes cannot be saved; false when
 // the write fails (the saved bytes are kept for the rollback).
 bool UndoableWrite(FileUndo *undo, const void *buffer, uint32_t offset, uint32_t count);
-// Puts the saved bytes back and cuts the file to its old size. False when that
-// fails too.
-bool UndoRollback(FileUndo *undo);
+// Puts the saved bytes back and cuts the file to its old size, as far as the
+// platform lets it: a failure here has no better way out, so there is no result.
+void UndoRollback(FileUndo *undo);
 // Keeps what was written and forgets the saved bytes. With cutTo not 0, the file
 // is first cut to cutTo bytes when it is longer; when that fails, everything is
 // rolled back and the result is false.

@@ -93,7 +93,6 @@ bool ValidateNames(const uint8_t *map, uint32_t size) {
 }  // namespace
 
 bool ValidateMapBlock(const uint8_t *map, uint32_t size) {
-    if (map == nullptr || size < kMapHeaderSize || MapLength(map) != size) return false;
     return ValidateTypeList(map, size) && ValidateReferenceRuns(map) && ValidateNames(map, size);
 }
 

@@ -130,7 +130,9 @@ const uint8_t *RefName(const uint8_t *map, uint32_t ref);
 // type-list offset is 30 and the type list lies before the name list, which lies
 // inside the map; every type's reference run lies between the type list and the
 // name list and no two runs overlap; every name lies inside the map and no two
-// names overlap. Data offsets are checked when a resource is loaded.
+// names overlap. Data offsets are checked when a resource is loaded. The block
+// must hold at least the map header, with size in its map-length field, as the
+// raw map reader makes sure.
 bool ValidateMapBlock(const uint8_t *map, uint32_t size);
 
 // Reads the map of an open file into a new block, checks it, and clears every

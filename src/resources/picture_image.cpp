@@ -132,10 +132,10 @@ uint8_t *ImageFromPicture(Handle h, uint32_t *size) {
     StoreU32(record.bitmap + kBitmapColoursUsed, sizes.coloursUsed);
     uint8_t *image = static_cast<uint8_t *>(NewPointer(imageSize));
     if (image == nullptr) return nullptr;
+    // The block comes zero-filled, so the reserved field at 6 is already 0.
     image[0] = 'B';
     image[1] = 'M';
     StoreU32(image + 2, imageSize);
-    StoreU32(image + 6, 0);
     StoreU32(image + 10, kStoredPixelOffset);
     std::memcpy(image + kBitmapFileHeaderSize, record.bitmap, imageSize - kBitmapFileHeaderSize);
     *size = imageSize;

@@ -86,7 +86,7 @@ bool WriteInfoBlock(FileHandle file, const uint8_t *info) {
 
 void BuildInfoBlock(uint32_t kind, uint16_t fourthValue, uint8_t *info) {
     std::memset(info, 0, kInfoBlockSize);
-    StoreU32(info + kInfoKind, kind);
+    StoreU32(info, kind);  // the kind code opens the info block
     StoreU32(info + kInfoVersion, static_cast<uint32_t>(kLayoutCurrent));
     StoreU16(info + kInfoValues, 1);
     StoreU16(info + kInfoValues + 2, 2);

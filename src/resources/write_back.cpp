@@ -219,7 +219,6 @@ int RewriteNeeded(const char *path) {
 }
 
 int WriteBackResourceFile(uint8_t *map, const char *path) {
-    if (map == nullptr || path == nullptr) return 0;
     if (AnyMarkedChanged(map) || RewriteNeeded(path)) return Compact(map, path);
     return WriteInPlace(map, path);
 }
