@@ -40,7 +40,8 @@ class ByteClaims {
 
 bool ValidateTypeList(const uint8_t *map, uint32_t size) {
     if (LoadU16(map + kMapTypeListField) != kTypeListOffset) return false;
-    if (LoadI16(map + kMapTypeCountField) < -1) return false;
+    // A count field below -1 gives a count near 2^32, whose type list cannot end
+    // before the name list.
     uint64_t typesEnd = kTypeListOffset + uint64_t{kTypeEntrySize} * MapTypeCount(map);
     uint32_t nameList = MapNameListOffset(map);
     return typesEnd <= nameList && nameList <= size;

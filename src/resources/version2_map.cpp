@@ -172,9 +172,6 @@ void ShiftReferenceOffsets(uint8_t *map, uint32_t position, uint32_t amount) {
 }
 
 uint32_t FindVersion2Type(const uint8_t *map, uint32_t type) {
-    if (LoadI16(map + kV2TypeCountField) == -1 || LoadU32(map + kV2TypeListField) >= Length(map)) {
-        return 0;
-    }
     uint32_t types = TypeCount(map);
     for (uint32_t t = 0; t < types; ++t) {
         uint32_t typeEntry = kV2TypeListOffset + kV2TypeEntrySize * t;

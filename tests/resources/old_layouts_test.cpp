@@ -178,6 +178,11 @@ TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(OldFile(1000), 0, 1100)));
     EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
     EXPECT_EQ(UpgradeOldestLayout(temp_.File("missing").c_str()), 0);
+    // The second step reports a converted copy that could not take the name.
+    Place(BuildResourceFile(OldFile(1100)));
+    FaultPlatform fault;
+    fault.FailNth(PlatformOp::Move, 1);
+    EXPECT_EQ(UpgradeVersion2Layout(path_.c_str()), 0);
 }
 
 // An old file without types is refused; so is one that lacks room on the disk
