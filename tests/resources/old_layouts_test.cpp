@@ -2,6 +2,7 @@
 // opened: the bytes of the result, the kind the file is classified as, files
 // that are refused, and what a failure at any call leaves behind.
 #include "resources/old_layouts.h"
+#include "resources/temporary_files.h"
 
 #include <gtest/gtest.h>
 
@@ -38,6 +39,12 @@ FixtureFile OldFile(int layout) {
                   {kPICT, {Res(128, std::string(70, 'n'), Pattern(12, 3), 0x01, 0xDEADBEEF)}},
                   {kWatr, {Res(5, "water", {})}}};
     file.runOrder = {1, 2, 0};
+    if (layout == 1000) {
+        // A type listed twice: its second run joins the first, in front of the
+        // runs that follow it.
+        file.types.push_back({kFsTI, {Res(3, "again", Pattern(2, 5))}});
+        file.runOrder = {1, 2, 0, 3};
+    }
     return file;
 }
 
@@ -165,7 +172,7 @@ TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     // the replaced entry's block stays behind.
     EXPECT_EQ(MapLengthOf(ReadWholeFile(path_)), 30u + 16 + 60 + 19);
     const FixtureFile merged = Parse(BuildResourceFile(Converted(OldFile(1000), kSkel)));
-    ASSERT_EQ(merged.types[0].resources.size(), 2u);
+    ASSERT_EQ(merged.types[0].resources.size(), 3u);
     EXPECT_EQ(merged.types[0].resources[0].name, "winner");
     EXPECT_EQ(merged.types[1].resources[0].name, std::string(63, 'n'));
     EXPECT_EQ(merged.deadData, (Bytes{6, 0, 0, 0, 1, 2, 3, 4, 5, 6}));
@@ -183,6 +190,22 @@ TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     FaultPlatform fault;
     fault.FailNth(PlatformOp::Move, 1);
     EXPECT_EQ(UpgradeVersion2Layout(path_.c_str()), 0);
+}
+
+TEST(TemporaryFiles, StandInTheFolderOfTheFile) {
+    const std::pair<const char *, const char *> cases[] = {{"C:\\Fish\\a.rez", "C:\\Fish\\~T"},
+                                                           {"C:a.rez", "C:~T"},
+                                                           {"a.rez", "~T"},
+                                                           {"/srv/x/a.rez", "/srv/x/~T"},
+                                                           {"/a", "/~T"}};
+    for (const auto &[path, expected] : cases) {
+        char out[32] = {};
+        EXPECT_TRUE(TemporaryPathFor(path, "~T", out, sizeof out));
+        EXPECT_STREQ(out, expected);
+    }
+    char out[8];
+    EXPECT_TRUE(TemporaryPathFor("/ab/c", "~T", out, 7));
+    EXPECT_FALSE(TemporaryPathFor("/ab/c", "~T", out, 6));
 }
 
 // An old file without types is refused; so is one that lacks room on the disk
