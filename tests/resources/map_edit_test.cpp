@@ -129,16 +129,6 @@ TEST_F(MapEditTest, AddingKeepsIdsInTheOrderOfAddingAndReplacesInPlace) {
     EXPECT_EQ(entry.handleSlot, 9u);
     // The old name is gone and the new one stands at the end.
     EXPECT_EQ(NameList(), (Bytes{1, 's', 5, 'o', 'm', 'e', 'g', 'a'}));
-
-    // The same name again keeps its place; an empty one takes the name away.
-    Bytes before = Block();
-    ASSERT_TRUE(Add(kFsTI, 128, "omega", 10));
-    before[ref + 8] = 10;  // only the slot changed
-    EXPECT_EQ(Block(), before);
-    ASSERT_TRUE(Add(kFsTI, 128, "", 10));
-    EXPECT_EQ(RefNameOffset(map_, ref), kNoName);
-    EXPECT_EQ(NameList(), (Bytes{1, 's'}));
-    EXPECT_EQ(Parsed().types[1].resources[0].name, "s");
 }
 
 TEST_F(MapEditTest, RemovingShrinksTheBlockAndTheLastEntryTakesItsType) {

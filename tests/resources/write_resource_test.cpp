@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <map>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/fault_platform.h"
@@ -240,65 +240,51 @@ TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {
     }
 }
 
-// Random editing sessions against a model
-
-using Key = std::pair<uint32_t, int16_t>;
-
-struct ModelEntry {
-    int16_t id = 0;
-    std::optional<std::string> name;
-    Bytes data;
-    bool marked = false;  // changed in memory, not yet in the file
-};
-struct ModelType {
-    uint32_t type = 0;
-    std::vector<ModelEntry> entries;
-};
-// What the map stored in the file says of a resource.
-struct StoredEntry {
-    bool marked = false;  // the map on disk carries the changed attribute
-    uint32_t length = 0;  // the byte count of its block
-};
-
 // A random session of adds, removals, changes, writes, write-backs and
-// reopenings on one file. The model holds the orders a map keeps (types in
-// list order, entries in run order, runs and names in the order they were
-// made), the data, and the dead-bytes counter. After every step the map block
-// in memory, laid over the file's own data area, must parse strictly and match
-// the model, data included for every resource not waiting in memory; after
-// every write the file on disk must be exactly that image.
+// reopenings on one file, against a model of the orders a map keeps (types in
+// list order, entries in run order, runs and names in the order they were made)
+// and of the data. After every step the map block in memory, laid over the
+// file's header and data area, must parse strictly and hold the model, data
+// included for every resource not waiting in memory; after every write the file
+// on disk must be exactly that image.
 class Session {
   public:
+    using Key = std::pair<uint32_t, int16_t>;
+    struct Entry {
+        int16_t id = 0;
+        std::optional<std::string> name;
+        Bytes data;
+        bool marked = false;  // changed in memory, not yet in the file
+    };
+    struct Type {
+        uint32_t type = 0;
+        std::vector<Entry> entries;
+    };
+
     Session(WriteResourceTest *test, uint32_t seed) : test_(test), random_(seed) {}
 
     void Run(int steps) {
         FixtureFile file;
         file.deadBytes = Below(4) == 0 ? -50 : 0;
-        dead_ = file.deadBytes;
-        for (const auto &[key, name] :
-             {std::pair{Key{kData, 1}, std::optional<std::string>("one")},
-              std::pair{Key{kData, -2}, std::optional<std::string>()},
-              std::pair{Key{kSTR, 5}, std::optional<std::string>("five")}})
-            AddEntry(key, name, RandomData(), false);
-        for (const ModelType &t : types_) {
-            file.types.push_back({t.type, {}});
-            for (const ModelEntry &e : t.entries)
-                file.types.back().resources.push_back(Res(e.id, e.name, e.data));
+        file.types = {{kData, {Res(1, "one", RandomData()), Res(-2, {}, RandomData())}},
+                      {kSTR, {Res(5, "five", RandomData())}}};
+        for (const FixtureType &t : file.types) {
+            for (const FixtureResource &r : t.resources)
+                AddEntry({t.type, r.id}, r.name, r.data, false);
         }
-        StoreMap();
         path_ = test_->Write("session.rez", file);
         ref_ = test_->Open(path_);
         void (Session::*const actions[])() = {
-            &Session::Add,    &Session::Add,    &Session::Add,     &Session::Remove,
-            &Session::Change, &Session::Change, &Session::Replace, &Session::Replace,
-            &Session::Write,  &Session::Write,  &Session::Write,   &Session::Write,
-            &Session::Update, &Session::Force,  &Session::Close,   &Session::Close};
+            &Session::Add,    &Session::Add,    &Session::Add,    &Session::Remove,
+            &Session::Change, &Session::Change, &Session::Remove, &Session::Remove,
+            &Session::Write,  &Session::Write,  &Session::Write,  &Session::Write,
+            &Session::Update, &Session::Force,  &Session::Close,  &Session::Close};
         for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
             SCOPED_TRACE(testing::Message() << "step " << step);
             (this->*actions[Below(16)])();
             MemoryImage();
         }
-        WriteBack(true);
+        Close();
         test_->CloseAll();
     }
 
@@ -310,112 +296,81 @@ class Session {
             byte = static_cast<uint8_t>(random_());
         return data;
     }
-    std::optional<std::string> RandomName() {
-        std::string name(Below(8) == 0 ? 255 : (Below(4) == 0 ? 0 : Below(20)),
-                         static_cast<char>('a' + Below(26)));
-        return name.empty() ? std::nullopt : std::optional(name);
+    Type *TypeOf(uint32_t type) {
+        auto it = std::find_if(types_.begin(), types_.end(),
+                               [&](const Type &t) { return t.type == type; });
+        return it == types_.end() ? nullptr : &*it;
     }
-
-    ModelType *TypeOf(uint32_t type) {
-        for (ModelType &t : types_)
-            if (t.type == type) return &t;
-        return nullptr;
-    }
-    ModelEntry *EntryOf(const Key &key) {
-        ModelType *t = TypeOf(key.first);
-        if (t == nullptr) return nullptr;
+    Entry *EntryOf(const Key &key) {
+        Type *t = TypeOf(key.first);
         auto it = std::find_if(t->entries.begin(), t->entries.end(),
-                               [&](const ModelEntry &e) { return e.id == key.second; });
+                               [&](const Entry &e) { return e.id == key.second; });
         return it == t->entries.end() ? nullptr : &*it;
     }
-    size_t Count() const {
-        size_t count = 0;
-        for (const ModelType &t : types_)
-            count += t.entries.size();
-        return count;
-    }
-    // An entry that keeps its text keeps its place in the name list; any other
-    // name goes to its end.
+    // A new type goes last, with its run behind all others; an entry that keeps
+    // its name keeps its place in the name list, any other name goes last.
     void AddEntry(const Key &key, const std::optional<std::string> &name, const Bytes &data,
                   bool marked) {
         if (TypeOf(key.first) == nullptr) {
             types_.push_back({key.first, {}});
             runs_.push_back(key.first);
         }
-        ModelEntry *entry = EntryOf(key);
+        Entry *entry = EntryOf(key);
         if (entry == nullptr || entry->name != name) {
             std::erase(names_, key);
             if (name) names_.push_back(key);
         }
-        if (entry == nullptr) {
-            TypeOf(key.first)->entries.push_back({key.second, name, data, marked});
-        } else {
-            *entry = {key.second, name, data, marked};
-        }
+        if (entry == nullptr) entry = &TypeOf(key.first)->entries.emplace_back();
+        *entry = {key.second, name, data, marked};
     }
-    void RemoveEntry(const Key &key) {
-        std::vector<ModelEntry> &entries = TypeOf(key.first)->entries;
-        std::erase_if(entries, [&](const ModelEntry &e) { return e.id == key.second; });
-        std::erase(names_, key);
-        if (!entries.empty()) return;
-        std::erase(runs_, key.first);
-        std::erase_if(types_, [&](const ModelType &t) { return t.type == key.first; });
-    }
-    void AddDead(uint32_t count) {
-        if (count != 0) dead_ = dead_ < 0 ? count : dead_ + count;
-    }
-    // A resource the model holds, and its Handle.
+    // A resource the model holds, and its Handle, which must hold its data.
     std::pair<Key, Handle> Existing() {
-        size_t index = Below(static_cast<uint32_t>(Count()));
-        for (const ModelType &t : types_) {
-            if (index >= t.entries.size()) {
-                index -= t.entries.size();
-                continue;
-            }
-            const Key key{t.type, t.entries[index].id};
-            Handle h = test_->Get(key.first, key.second);
-            EXPECT_EQ(BytesOf(h), t.entries[index].data);
-            return {key, h};
+        std::vector<Key> keys;
+        for (const Type &t : types_) {
+            for (const Entry &e : t.entries)
+                keys.emplace_back(t.type, e.id);
         }
-        return {};
+        const Key key = keys[Below(static_cast<uint32_t>(keys.size()))];
+        Handle h = test_->Get(key.first, key.second);
+        EXPECT_EQ(BytesOf(h), EntryOf(key)->data);
+        return {key, h};
     }
-    bool AnyMarked() const {
-        return std::any_of(types_.begin(), types_.end(), [](const ModelType &t) {
-            return std::any_of(t.entries.begin(), t.entries.end(),
-                               [](const ModelEntry &e) { return e.marked; });
-        });
-    }
-    // The map on disk is now the map in memory.
-    void StoreMap() {
-        stored_.clear();
-        for (const ModelType &t : types_) {
-            for (const ModelEntry &e : t.entries)
-                stored_[{t.type, e.id}] = {e.marked, static_cast<uint32_t>(e.data.size())};
+    bool AnyMarked() {
+        bool any = false;
+        for (const Type &t : types_) {
+            for (const Entry &e : t.entries)
+                any = any || e.marked;
         }
+        return any;
     }
 
     void Add() {
         const Key key{std::array{kData, kFsTI, kSTR, kWnew}[Below(4)],
                       static_cast<int16_t>(static_cast<int>(Below(12)) - 3)};
-        const std::optional<std::string> name = RandomName();
+        const std::string name(Below(8) == 0 ? 255 : (Below(4) == 0 ? 0 : Below(20)),
+                               static_cast<char>('a' + Below(26)));
         const Bytes data = RandomData();
-        test_->Add(data, key.first, key.second, name.value_or(""));
-        AddEntry(key, name, data, true);
+        test_->Add(data, key.first, key.second, name);
+        AddEntry(key, name.empty() ? std::nullopt : std::optional(name), data, true);
     }
-    // Removes a resource (never the last one, so that the data area keeps a
-    // block for added entries to point at); with replace, adds one of at most
-    // its size under the same type, id and name, as an update replaces one.
-    void Remove() { Remove(false); }
-    void Replace() { Remove(true); }
-    void Remove(bool replace) {
-        if (Count() < 2) return;
+    // Removes a resource, and two times in three adds one of at most its size
+    // under the same type, id and name, as an update replaces one. The last
+    // resource stays, so that the data area keeps a block for added entries
+    // to point at.
+    void Remove() {
         const auto [key, h] = Existing();
-        const ModelEntry old = *EntryOf(key);
+        if (types_.size() == 1 && types_[0].entries.size() == 1) return;
+        const Entry old = *EntryOf(key);
         RemoveResource(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
-        AddDead(static_cast<uint32_t>(old.data.size()));
-        RemoveEntry(key);
-        if (!replace) return;
+        std::vector<Entry> &entries = TypeOf(key.first)->entries;
+        std::erase_if(entries, [&](const Entry &e) { return e.id == key.second; });
+        std::erase(names_, key);
+        if (entries.empty()) {
+            std::erase(runs_, key.first);
+            std::erase_if(types_, [&](const Type &t) { return t.type == key.first; });
+        }
+        if (Below(3) == 0) return;
         Bytes data = RandomData();
         data.resize(1 + Below(static_cast<uint32_t>(old.data.size())));
         test_->Add(data, key.first, key.second, old.name.value_or(""));
@@ -423,7 +378,7 @@ class Session {
     }
     void Change() {
         const auto [key, h] = Existing();
-        ModelEntry &entry = *EntryOf(key);
+        Entry &entry = *EntryOf(key);
         if (Below(2) == 0) {
             for (uint8_t &byte : entry.data)
                 byte = static_cast<uint8_t>(byte + 1);
@@ -441,19 +396,13 @@ class Session {
     }
     void Write() {
         const auto [key, h] = Existing();
+        const bool marked = EntryOf(key)->marked;
         WriteResource(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
-        ModelEntry &entry = *EntryOf(key);
-        if (!entry.marked) return;
-        const uint32_t size = static_cast<uint32_t>(entry.data.size());
-        const auto found = stored_.find(key);
-        if (found != stored_.end()) {
-            const bool overOldBlock = !found->second.marked && size <= found->second.length;
-            AddDead(overOldBlock ? found->second.length - size : size);
+        EntryOf(key)->marked = false;
+        if (marked) {
+            EXPECT_EQ(ReadWholeFile(path_), MemoryImage());
         }
-        entry.marked = false;
-        StoreMap();
-        EXPECT_EQ(ReadWholeFile(path_), MemoryImage());
     }
     void Update() { WriteBack(false); }
     void Close() { WriteBack(true); }
@@ -461,41 +410,41 @@ class Session {
         SetResourceCompaction(3);
         forced_ = true;
     }
+    // Forced compaction is one-shot; dead bytes of more than 350,000 or of a
+    // fifth of the file or more call for it too.
     void WriteBack(bool closing) {
         const Bytes before = ReadWholeFile(path_);
+        const int32_t dead = GetI32(before, kDeadBytesField);
         bool compacts = AnyMarked() || forced_;
-        if (!compacts && dead_ != 0)
-            compacts = dead_ > 350000 || before.size() / static_cast<uint32_t>(dead_) < 5;
+        if (!compacts && dead != 0)
+            compacts = dead > 350000 || before.size() / static_cast<uint32_t>(dead) < 5;
         if (!AnyMarked() || closing) forced_ = false;
         closing ? CloseResourceFile(ref_) : UpdateResourceFile(ref_);
         EXPECT_EQ(ResourceError(), kResourceOk);
-        for (ModelType &t : types_) {
-            for (ModelEntry &e : t.entries)
+        for (Type &t : types_) {
+            for (Entry &e : t.entries)
                 e.marked = false;
         }
-        StoreMap();
         if (closing) ref_ = test_->Open(path_);
-        if (compacts) dead_ = 0;
         const Bytes after = ReadWholeFile(path_);
         EXPECT_EQ(after, MemoryImage());
         if (compacts) {
-            // A compacted file holds its blocks back to back and no dead bytes.
+            // Blocks back to back, no dead bytes.
             uint32_t length = 0;
-            for (const ModelType &t : types_) {
-                for (const ModelEntry &e : t.entries)
+            for (const Type &t : types_) {
+                for (const Entry &e : t.entries)
                     length += 4 + static_cast<uint32_t>(e.data.size());
             }
             EXPECT_EQ(DataLengthOf(after), length);
             EXPECT_EQ(GetI32(after, kDeadBytesField), 0);
         } else {
-            EXPECT_TRUE(SameBytes(before, after, 256, MapOffsetOf(before)));
+            EXPECT_TRUE(SameBytes(before, after, 16, MapOffsetOf(before)));
             EXPECT_EQ(MapOffsetOf(after), MapOffsetOf(before));
         }
     }
 
     // The map block in memory laid over the file's header and data area, with
-    // the handle slots cleared as a file holds them. It must parse strictly
-    // and hold the model.
+    // the handle slots cleared as a file holds them.
     Bytes MemoryImage() {
         const uint8_t *map = FindFileRecord(ref_)->map;
         Bytes image = ReadWholeFile(path_);
@@ -503,41 +452,35 @@ class Session {
         image.insert(image.end(), map, map + MapLength(map));
         std::copy(map, map + 16, image.begin());
         const FixtureFile parsed = Parse(image);
-        EXPECT_EQ(parsed.deadBytes, dead_);
+        using Row = std::tuple<uint32_t, int16_t, std::optional<std::string>, uint8_t, Bytes>;
+        std::vector<Row> rows, expected;
         std::vector<size_t> runOrder;
-        for (uint32_t type : runs_) {
-            runOrder.push_back(static_cast<size_t>(
-                std::find_if(types_.begin(), types_.end(),
-                             [type](const ModelType &t) { return t.type == type; }) -
-                types_.begin()));
-        }
-        if (std::is_sorted(runOrder.begin(), runOrder.end())) runOrder.clear();
-        EXPECT_EQ(parsed.runOrder, runOrder);
         Bytes names;
+        for (size_t t = 0; t < parsed.types.size(); ++t) {
+            for (size_t r = 0; r < parsed.types[t].resources.size(); ++r) {
+                const FixtureResource &e = parsed.types[t].resources[r];
+                rows.emplace_back(parsed.types[t].type, e.id, e.name, e.attributes,
+                                  e.attributes != 0 ? Bytes() : e.data);
+                PutU32(image, ReferenceEntryOffset(image, t, r) + 8, 0);
+            }
+        }
+        for (const Type &t : types_) {
+            for (const Entry &e : t.entries)
+                expected.emplace_back(t.type, e.id, e.name, e.marked ? 0x02 : 0,
+                                      e.marked ? Bytes() : e.data);
+        }
+        for (uint32_t type : runs_)
+            runOrder.push_back(static_cast<size_t>(TypeOf(type) - types_.data()));
+        if (std::is_sorted(runOrder.begin(), runOrder.end())) runOrder.clear();
         for (const Key &key : names_) {
             const Bytes name = Str255Of(*EntryOf(key)->name);
             names.insert(names.end(), name.begin(), name.end());
         }
+        EXPECT_EQ(rows, expected);
+        EXPECT_EQ(parsed.runOrder, runOrder);
         EXPECT_EQ(
             Bytes(image.begin() + static_cast<std::ptrdiff_t>(NameListOffset(image)), image.end()),
             names);
-        EXPECT_EQ(parsed.types.size(), types_.size());
-        for (size_t t = 0; t < std::min(parsed.types.size(), types_.size()); ++t) {
-            const std::vector<FixtureResource> &actual = parsed.types[t].resources;
-            const std::vector<ModelEntry> &model = types_[t].entries;
-            EXPECT_EQ(parsed.types[t].type, types_[t].type);
-            EXPECT_EQ(actual.size(), model.size());
-            for (size_t r = 0; r < std::min(actual.size(), model.size()); ++r) {
-                SCOPED_TRACE(testing::Message() << TypeName(types_[t].type) << " " << model[r].id);
-                EXPECT_EQ(actual[r].id, model[r].id);
-                EXPECT_EQ(actual[r].name, model[r].name);
-                EXPECT_EQ(actual[r].attributes, model[r].marked ? 0x02 : 0);
-                if (!model[r].marked) {
-                    EXPECT_EQ(actual[r].data, model[r].data);
-                }
-                PutU32(image, ReferenceEntryOffset(image, t, r) + 8, 0);
-            }
-        }
         return image;
     }
 
@@ -545,11 +488,9 @@ class Session {
     std::mt19937 random_;
     std::string path_;
     uint16_t ref_ = 0;
-    std::vector<ModelType> types_;
+    std::vector<Type> types_;
     std::vector<uint32_t> runs_;
     std::vector<Key> names_;
-    std::map<Key, StoredEntry> stored_;
-    int64_t dead_ = 0;
     bool forced_ = false;
 };
 
