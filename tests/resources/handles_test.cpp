@@ -60,8 +60,13 @@ TEST_F(HandlesTest, PointersAndHandles) {
     }
     EXPECT_EQ(RegisteredHandleCount(), 3u);
     EXPECT_EQ(HandleFromNumber(0), nullptr);
-    for (Handle h : {empty, negative, next})
+    MemoryPoolFailNth(1);
+    EXPECT_EQ(NewPointer(8), nullptr);
+    EXPECT_EQ(MemoryError(), kMemoryFull);
+    for (Handle h : {empty, negative, next}) {
         DisposeHandle(h);
+        EXPECT_EQ(MemoryError(), kNoError);
+    }
     EXPECT_EQ(ReportedErrorCount(), 0u);
 }
 
@@ -168,6 +173,9 @@ TEST_F(HandlesTest, InsertAndCutBytes) {
     EXPECT_EQ(Contents(block, 4), "abcd");
     ASSERT_NE(CutBytes(&block, 0, 4, 4), nullptr);
     DisposePointer(block);
+    void *none = nullptr;  // a null block of a size
+    EXPECT_EQ(CutBytes(&none, 0, 1, 0), nullptr);
+    EXPECT_EQ(InsertBytes(&none, "x", 1, 0, 1), nullptr);
 }
 
 TEST_F(HandlesTest, RegistryStartsEmptyWithEveryNewPool) {

@@ -185,6 +185,10 @@ TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
     Load(WithTypes({Many(kFsTI, 2729), {kSTR, {Ref(1, std::nullopt, 0)}}}));
     EXPECT_TRUE(refused(kFsTI, 9999, ""));
     EXPECT_TRUE(Add(kSTR, 2, "", 1));
+    // A type without entries has no run to move out of reach.
+    Load(WithTypes({Many(kFsTI, 2729), {kSTR, {}}}));
+    EXPECT_TRUE(Add(kFsTI, 9999, "", 1));
+    EXPECT_TRUE(ValidateMapBlock(map_, MapLength(map_)));
     // A new type's run would begin at 8 + 8 + 12 x 2730 = 32776.
     Load(WithTypes({Many(kFsTI, 2730)}));
     EXPECT_TRUE(refused(kSTR, 1, ""));

@@ -165,6 +165,7 @@ TEST_F(ResourceEditingTest, EditsNeedFreeSpaceForTheirData) {
 }
 
 TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefused) {
+    FaultPlatform fault;
     OpenContent(5);
     const Bytes before = OnDisk();
     Handle h = Get(kFsTI, 128);
@@ -216,8 +217,8 @@ TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefus
     EXPECT_EQ(ResourceError(), kCannotRemove);
     EXPECT_EQ(HomeResourceFile(alpha), ref);
     EXPECT_EQ(DeadBytesOnDisk(), 3);
-    FaultPlatform fault;
-    fault.FailNth(PlatformOp::Open, 1);
+    EXPECT_EQ(fault.Calls(PlatformOp::Close), fault.Calls(PlatformOp::Open)) << "every file closed";
+    fault.FailNth(PlatformOp::Open, fault.Calls(PlatformOp::Open) + 1);
     RemoveResource(alpha);
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CountOneResources(kFsTI), 0);
