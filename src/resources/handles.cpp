@@ -1,5 +1,6 @@
 #include "resources/handles.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -12,11 +13,11 @@ int32_t memoryError = kNoError;
 
 // The registry lives on blocks of the pool. When the pool is destroyed those
 // blocks are gone, so the registry remembers the pool generation it was built on
-// and starts over, empty, whenever that is no longer the pool in use.
+// and starts over, empty, whenever that is no longer the pool in use. Pool
+// generations count from 1, so a registry of generation 0 belongs to no pool.
 struct Registry {
     ListHeader list = {nullptr, nullptr};
     uint32_t generation = 0;
-    bool started = false;
     uint32_t lastNumber = 0;
     bool numbersWrapped = false;
 };
@@ -25,11 +26,8 @@ Registry registry;
 
 // The registry as it stands for the current pool.
 ListHeader *Records() {
-    bool stale =
-        !registry.started || !MemoryPoolExists() || registry.generation != MemoryPoolGeneration();
-    if (stale) {
+    if (!MemoryPoolExists() || registry.generation != MemoryPoolGeneration()) {
         registry = Registry{};
-        registry.started = true;
         registry.generation = MemoryPoolGeneration();
     }
     return &registry.list;
@@ -226,10 +224,11 @@ void *InsertBytes(void **block, const void *bytes, uint32_t oldSize, uint32_t of
     if (old == nullptr && oldSize > 0) return nullptr;
     uint8_t *grown = static_cast<uint8_t *>(NewPointer(oldSize + count));
     if (grown == nullptr) return nullptr;
-    if (offset > 0) std::memcpy(grown, old, offset);
+    // Copies of no bytes are harmless, from a null block too.
+    std::copy_n(old, offset, grown);
     // Without bytes the inserted stretch stays zero-filled.
-    if (count > 0 && bytes != nullptr) std::memcpy(grown + offset, bytes, count);
-    if (oldSize > offset) std::memcpy(grown + offset + count, old + offset, oldSize - offset);
+    if (bytes != nullptr) std::copy_n(static_cast<const uint8_t *>(bytes), count, grown + offset);
+    std::copy_n(old + offset, oldSize - offset, grown + offset + count);
     if (old != nullptr) DisposePointer(old);
     *block = grown;
     return grown;
@@ -245,10 +244,8 @@ void *CutBytes(void **block, uint32_t offset, uint32_t oldSize, uint32_t count) 
         ReportError(kErrorCutBytes, static_cast<int32_t>(oldSize - count));
         return nullptr;
     }
-    if (offset > 0) std::memcpy(shrunk, old, offset);
-    if (oldSize > offset + count) {
-        std::memcpy(shrunk + offset, old + offset + count, oldSize - offset - count);
-    }
+    std::copy_n(old, offset, shrunk);
+    std::copy_n(old + offset + count, oldSize - offset - count, shrunk + offset);
     if (old != nullptr) DisposePointer(old);
     *block = shrunk;
     return shrunk;

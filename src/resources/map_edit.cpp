@@ -8,12 +8,12 @@
 
 namespace {
 
-// The largest value of the signed 16-bit offsets (reference runs, names), of
-// the unsigned name-list offset, and the most types or entries of a type that a
-// signed count-minus-one field can hold.
+// The largest value of the signed 16-bit offsets (reference runs, names) and of
+// the unsigned name-list offset. The name-list offset also bounds the counts:
+// 65535 bytes hold far fewer than the 32768 types or entries of a type that a
+// count-minus-one field can hold.
 constexpr int32_t kMaxSignedOffset = 0x7FFF;
 constexpr uint32_t kMaxNameListOffset = 0xFFFF;
-constexpr uint32_t kMaxEntries = 0x8000;
 
 // A copy of a map block under edit. size always equals the copy's map length
 // field; block changes with every insertion or cut.
@@ -154,7 +154,8 @@ bool AddFirstReference(MapCopy *copy, uint32_t typeEntry, const uint8_t *name, u
     SetTypeRefListOffset(copy->block, typeEntry, static_cast<int16_t>(runOffset));
     if (!Insert(copy, nameList, nullptr, kRefEntrySize)) return false;
     SetTypeRefCount(copy->block, typeEntry, 1);
-    if (!MoveNameList(copy->block, kRefEntrySize)) return false;
+    // The name list starts at most 30 + 32767 bytes in, so this move stays in range.
+    MoveNameList(copy->block, kRefEntrySize);
     *ref = nameList;
     return true;
 }
@@ -188,14 +189,6 @@ void FillReference(uint8_t *map, uint32_t ref, int16_t id, int16_t nameOffset, u
     SetRefSlot(map, ref, slot);
 }
 
-// Whether the fixed-width counts leave room for the entry: a new type needs a
-// free place in the type count, a new id one in its type's count.
-bool CountsHaveRoom(const uint8_t *map, uint32_t type, int16_t id) {
-    uint32_t typeEntry = FindType(map, type);
-    if (typeEntry == 0) return MapTypeCount(map) < kMaxEntries;
-    return TypeRefCount(map, typeEntry) < kMaxEntries || FindReferenceById(map, typeEntry, id) != 0;
-}
-
 // Whether ref is one of the entries in the run of typeEntry.
 bool IsEntryOf(const uint8_t *map, uint32_t typeEntry, uint32_t ref) {
     uint32_t types = MapTypeCount(map);
@@ -204,7 +197,6 @@ bool IsEntryOf(const uint8_t *map, uint32_t typeEntry, uint32_t ref) {
         return false;
     }
     uint32_t count = TypeRefCount(map, typeEntry);
-    if (count == 0) return false;
     uint32_t first = RefEntryAt(map, typeEntry, 0);
     return ref >= first && ref < first + kRefEntrySize * count &&
            (ref - first) % kRefEntrySize == 0;
@@ -215,7 +207,6 @@ bool IsEntryOf(const uint8_t *map, uint32_t typeEntry, uint32_t ref) {
 bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const uint8_t *name) {
     static const uint8_t kEmptyName[1] = {0};
     if (name == nullptr) name = kEmptyName;
-    if (!CountsHaveRoom(*map, type, id)) return false;
     MapCopy copy;
     if (!StartCopy(*map, &copy)) return false;
     uint32_t typeEntry = FindType(copy.block, type);

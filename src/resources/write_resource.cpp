@@ -1,7 +1,6 @@
 #include <cstring>
 
 #include "resources/map_block.h"
-#include "resources/map_edit.h"
 #include "resources/open_files.h"
 #include "resources/resource_data.h"
 #include "resources/resource_format.h"
@@ -35,8 +34,6 @@ bool Append(FileUndo *undo, ResourceWrite *w) {
         return false;
     }
     if (!UndoableWriteDataBlock(undo, place, w->data, w->size)) return false;
-    SetMapDataLength(w->stored, oldDataLength + static_cast<uint32_t>(grown));
-    SetMapFileMapOffset(w->stored, MapFileMapOffset(w->stored) + static_cast<uint32_t>(grown));
     SetMapDataLength(w->work, MapDataLength(w->work) + static_cast<uint32_t>(grown));
     SetMapFileMapOffset(w->work, MapFileMapOffset(w->work) + static_cast<uint32_t>(grown));
     SetRefDataOffset(w->work, w->ref, oldDataLength);
@@ -76,12 +73,9 @@ bool WriteOverOldPlace(FileUndo *undo, ResourceWrite *w, uint32_t storedRef) {
 bool PlaceData(FileUndo *undo, ResourceWrite *w) {
     int16_t id = RefId(w->work, w->ref);
     uint32_t storedRef = FindResource(w->stored, w->type, id, nullptr);
-    if (storedRef == 0) {
-        const uint8_t *name = RefName(w->work, w->ref);
-        uint8_t noName = 0;
-        if (!AddMapEntry(&w->stored, w->type, id, 0, name ? name : &noName)) return false;
-        return Append(undo, w);
-    }
+    // A resource new to the file goes behind its data; the map written after it
+    // is the map block, which holds the new entry.
+    if (storedRef == 0) return Append(undo, w);
     // An entry that the file's map holds marked changed reached the disk with
     // the rest of a map while its data still waited in memory, so its data
     // offset need not name a block of its own (an added entry points at 0, the
@@ -90,7 +84,8 @@ bool PlaceData(FileUndo *undo, ResourceWrite *w) {
     uint32_t at = 0;
     uint32_t oldLength = 0;
     if (!LocateDataBlock(undo->file, w->stored, storedRef, &at, &oldLength)) oldLength = 0;
-    if (!ownBlock || w->size > oldLength || at == 0) {
+    // A block that cannot be located counts as length 0; the data is never empty.
+    if (!ownBlock || w->size > oldLength) {
         w->deadBytes = w->size;
         return Append(undo, w);
     }

@@ -12,46 +12,37 @@
 
 namespace {
 
+std::string Contents(const void *block, size_t size) {
+    return std::string(static_cast<const char *>(block), size);
+}
+std::string Contents(Handle h) {
+    return Contents(*h, GetHandleSize(h));
+}
+Handle Filled(const std::string &text) {
+    Handle h = NewHandle(static_cast<int32_t>(text.size()));
+    std::memcpy(*h, text.data(), text.size());
+    return h;
+}
+
 class HandlesTest : public PoolTest {
   protected:
     void SetUp() override {
         PoolTest::SetUp();
         ClearReportedErrors();
     }
-    // A registered Handle holding text's bytes.
-    static Handle Filled(const std::string &text) {
-        Handle h = NewHandle(static_cast<int32_t>(text.size()));
-        if (h != nullptr) std::memcpy(*h, text.data(), text.size());
-        return h;
-    }
-    static std::string Contents(const void *block, size_t size) {
-        return std::string(static_cast<const char *>(block), size);
-    }
-    static std::string Contents(Handle h) { return Contents(*h, GetHandleSize(h)); }
-    // A Handle that serves but is not registered: its registry record could not be had.
-    static Handle Unregistered(int32_t size) {
-        MemoryPoolFailNth(3);
-        Handle h = NewHandle(size);
-        MemoryPoolFailNth(0);
-        EXPECT_EQ(HandleNumber(h), 0u);
-        return h;
-    }
 };
 
-TEST_F(HandlesTest, PointersHandlesAndMemoryError) {
+TEST_F(HandlesTest, PointersAndHandles) {
     auto *block = static_cast<uint8_t *>(NewPointer(32));
-    EXPECT_EQ(MemoryError(), kNoError);
     EXPECT_EQ(Contents(block, 32), std::string(32, '\0'));
+    EXPECT_EQ(MemoryError(), kNoError);
     DisposePointer(nullptr);
     EXPECT_EQ(MemoryError(), kMemoryNilFree);
-    MemoryPoolFailNth(1);
-    EXPECT_EQ(NewPointer(8), nullptr);
-    EXPECT_EQ(MemoryError(), kMemoryFull);
     DisposePointer(block);
     EXPECT_EQ(MemoryError(), kNoError);
 
-    // Handles of no size hold no block; every Handle gets a number of its own,
-    // never one still in use.
+    // Handles of no size hold no block; numbers are nonzero, and a disposed
+    // Handle's number names nothing.
     Handle empty = NewHandle(0), negative = NewHandle(-7), data = NewHandle(6);
     EXPECT_EQ(*empty, nullptr);
     EXPECT_EQ(*negative, nullptr);
@@ -61,19 +52,21 @@ TEST_F(HandlesTest, PointersHandlesAndMemoryError) {
     DisposeHandle(data);
     EXPECT_EQ(HandleFromNumber(number), nullptr);
     Handle next = NewHandle(1);
-    std::set<uint32_t> numbers;
+    EXPECT_EQ((std::set{HandleNumber(empty), HandleNumber(negative), HandleNumber(next)}.size()),
+              3u);
     for (Handle h : {empty, negative, next}) {
+        EXPECT_NE(HandleNumber(h), 0u);
         EXPECT_EQ(HandleFromNumber(HandleNumber(h)), h);
-        numbers.insert(HandleNumber(h));
     }
-    EXPECT_EQ(numbers.size(), 3u);
-    EXPECT_EQ(numbers.count(0), 0u);
     EXPECT_EQ(RegisteredHandleCount(), 3u);
-    EXPECT_EQ(HandleNumber(nullptr), 0u);
     EXPECT_EQ(HandleFromNumber(0), nullptr);
-    EXPECT_EQ(GetHandleSize(nullptr), 0);
-    for (Handle h : {empty, negative, next})
+    MemoryPoolFailNth(1);
+    EXPECT_EQ(NewPointer(8), nullptr);
+    EXPECT_EQ(MemoryError(), kMemoryFull);
+    for (Handle h : {empty, negative, next}) {
         DisposeHandle(h);
+        EXPECT_EQ(MemoryError(), kNoError);
+    }
     EXPECT_EQ(ReportedErrorCount(), 0u);
 }
 
@@ -88,17 +81,16 @@ TEST_F(HandlesTest, NewHandleUnderEveryAllocationFailure) {
         if (!fired) {
             EXPECT_EQ(GetHandleSize(h), 24);
             DisposeHandle(h);
-            EXPECT_EQ(n, 4u) << "NewHandle makes three allocations";
+            EXPECT_EQ(n, 4u) << "the master pointer, the data block, the registry record";
             break;
         }
         EXPECT_EQ(RegisteredHandleCount(), 0u);
         if (n <= 2) {
-            // The master pointer or the data block: nothing is returned, nothing kept.
             EXPECT_EQ(h, nullptr) << n;
             EXPECT_EQ(MemoryError(), kMemoryFull);
         } else {
-            // The registry record: the Handle serves, unregistered. Looking it up
-            // reports 14, disposing it 14 and 13, and frees it all the same.
+            // Without its registry record the Handle serves, unregistered: looking
+            // it up reports 14, disposing it 14 and 13, and frees it all the same.
             ASSERT_NE(h, nullptr);
             EXPECT_EQ(LastReportedError(), kErrorHandleRecord);
             EXPECT_EQ(MemoryError(), kNoError);
@@ -116,8 +108,7 @@ TEST_F(HandlesTest, NewHandleUnderEveryAllocationFailure) {
 }
 
 TEST_F(HandlesTest, AppendHandleJoinsDataUnderTheSameNumber) {
-    Handle destination = Filled("xy");
-    Handle source = Filled("abc");
+    Handle destination = Filled("xy"), source = Filled("abc");
     const uint32_t number = HandleNumber(destination);
     uint8_t *oldData = *destination;
     const uint32_t blocks = MemoryPoolBlockCount();
@@ -129,43 +120,41 @@ TEST_F(HandlesTest, AppendHandleJoinsDataUnderTheSameNumber) {
         EXPECT_EQ(MemoryError(), kMemoryFull);
         EXPECT_EQ(*destination, oldData);
         EXPECT_EQ(Contents(destination), "xy");
-        EXPECT_EQ(HandleFromNumber(number), destination);
         EXPECT_EQ(MemoryPoolBlockCount(), blocks);
     }
     ASSERT_EQ(AppendHandle(source, destination), 0);
     EXPECT_EQ(MemoryError(), kNoError);
     EXPECT_EQ(Contents(destination), "xyabc");
     EXPECT_EQ(HandleFromNumber(number), destination);
-    EXPECT_EQ(Contents(source), "abc");
     EXPECT_EQ(MemoryPoolBlockCount(), blocks) << "the old data block went back";
     ASSERT_EQ(AppendHandle(source, source), 0);
-    EXPECT_EQ(Contents(source), "abcabc") << "a Handle appended onto itself doubles";
+    EXPECT_EQ(Contents(source), "abcabc");
 
     // Empty and unregistered Handles are refused either way.
     Handle empty = NewHandle(0);
-    Handle unregistered = Unregistered(2);
+    MemoryPoolFailNth(3);
+    Handle unregistered = NewHandle(2);
+    MemoryPoolFailNth(0);
     for (auto [from, to] :
          {std::pair{source, empty}, std::pair{empty, source}, std::pair{source, unregistered},
           std::pair{unregistered, source}, std::pair{static_cast<Handle>(nullptr), source}})
         EXPECT_EQ(AppendHandle(from, to), kAppendEmpty);
-    EXPECT_EQ(*empty, nullptr);
     EXPECT_EQ(Contents(source), "abcabc");
     for (Handle h : {empty, unregistered, source, destination})
         DisposeHandle(h);
 }
 
 TEST_F(HandlesTest, InsertAndCutBytes) {
-    void *block = NewPointer(4);
-    std::memcpy(block, "abcd", 4);
+    void *block = nullptr;  // growing nothing into something
+    ASSERT_NE(InsertBytes(&block, "abcd", 0, 0, 4), nullptr);
     ASSERT_NE(InsertBytes(&block, "XY", 4, 2, 2), nullptr);
-    EXPECT_EQ(Contents(block, 6), "abXYcd");
     ASSERT_NE(InsertBytes(&block, "<", 6, 0, 1), nullptr);
     ASSERT_NE(InsertBytes(&block, ">>", 7, 7, 2), nullptr);  // at the old size: appended
-    EXPECT_EQ(Contents(block, 9), "<abXYcd>>");
-    ASSERT_NE(CutBytes(&block, 3, 9, 2), nullptr);
-    EXPECT_EQ(Contents(block, 7), "<abcd>>");
-    ASSERT_NE(CutBytes(&block, 0, 7, 1), nullptr);
-    ASSERT_NE(CutBytes(&block, 4, 6, 2), nullptr);
+    ASSERT_NE(InsertBytes(&block, nullptr, 9, 8, 1), nullptr);
+    EXPECT_EQ(Contents(block, 10), std::string("<abXYcd>\0>", 10));
+    ASSERT_NE(CutBytes(&block, 3, 10, 2), nullptr);
+    ASSERT_NE(CutBytes(&block, 0, 8, 1), nullptr);
+    ASSERT_NE(CutBytes(&block, 4, 7, 3), nullptr);
     EXPECT_EQ(Contents(block, 4), "abcd");
 
     // Without memory, or past the end, the block stays as it was.
@@ -179,19 +168,17 @@ TEST_F(HandlesTest, InsertAndCutBytes) {
     MemoryPoolFailNth(0);
     EXPECT_EQ(InsertBytes(&block, "XY", 4, 5, 2), nullptr);
     EXPECT_EQ(CutBytes(&block, 3, 4, 2), nullptr);
+    EXPECT_EQ(CutBytes(&block, 0, 4, 5), nullptr);
     EXPECT_EQ(block, before);
     EXPECT_EQ(Contents(block, 4), "abcd");
     ASSERT_NE(CutBytes(&block, 0, 4, 4), nullptr);
     DisposePointer(block);
-
-    void *none = nullptr;  // growing nothing into something
-    ASSERT_NE(InsertBytes(&none, "new", 0, 0, 3), nullptr);
-    EXPECT_EQ(Contents(none, 3), "new");
-    DisposePointer(none);
+    void *none = nullptr;  // a null block of a size
+    EXPECT_EQ(CutBytes(&none, 0, 1, 0), nullptr);
+    EXPECT_EQ(InsertBytes(&none, "x", 1, 0, 1), nullptr);
 }
 
 TEST_F(HandlesTest, RegistryStartsEmptyWithEveryNewPool) {
-    StartHandleRegistry();
     const uint32_t number = HandleNumber(NewHandle(4));
     NewHandle(0);
     EXPECT_EQ(RegisteredHandleCount(), 2u);
@@ -201,7 +188,6 @@ TEST_F(HandlesTest, RegistryStartsEmptyWithEveryNewPool) {
     EXPECT_EQ(NewHandle(4), nullptr);
     EXPECT_EQ(MemoryError(), kMemoryFull);
     ASSERT_TRUE(MemoryPoolCreate(32768));
-    StartHandleRegistry();
     EXPECT_EQ(HandleFromNumber(number), nullptr);
     Handle c = NewHandle(3);
     EXPECT_EQ(HandleFromNumber(HandleNumber(c)), c);

@@ -1,6 +1,7 @@
-// Adding, marking and removing resources of an open file: what the map in
-// memory and the file on disk hold afterwards, the free space each edit needs,
-// and edits that are refused.
+// Adding, marking and removing resources of an open file: edits that are
+// refused, the free space each edit needs, and the dead bytes a removal counts.
+// What the map and the file hold after long runs of edits is checked by the
+// session test of write_resource_test.cpp.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -54,33 +55,6 @@ class ResourceEditingTest : public ResourceFileTest {
     int32_t DeadBytesOnDisk() { return GetI32(OnDisk(), kDeadBytesField); }
 };
 
-TEST_F(ResourceEditingTest, AddedHandlesBecomeChangedResourcesInTheOrderOfAdding) {
-    const uint16_t ref = OpenContent();
-    Handle five = Filled(4, 5), three = Filled(4, 3);
-    AddResource(five, kSkFs, 5, Str255Of("").data());
-    AddResource(three, kSkFs, 3, nullptr);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), five);
-    EXPECT_EQ(GetOneIndexedResource(kSkFs, 2), three);
-    EXPECT_EQ(HomeResourceFile(three), ref);
-    EXPECT_EQ(Attributes(three), 0x02);
-    // Adding an id again replaces its entry in place; the replaced Handle is out
-    // of the map but still the caller's.
-    Handle fish = Filled(10, 0x40);
-    AddResource(fish, kSkFs, 5, Str255Of("fish").data());
-    EXPECT_EQ(CountOneResources(kSkFs), 2);
-    EXPECT_EQ(GetOneIndexedResource(kSkFs, 1), fish);
-    EXPECT_EQ(HomeResourceFile(five), -1);
-    EXPECT_EQ(BytesOf(five), Pattern(4, 5));
-    EXPECT_EQ(InfoOf(fish), std::tuple(5, kSkFs, Str255Of("fish")));
-    // The file gets them when it is written back.
-    CloseAll();
-    const std::vector<FlatResource> flat = FlatResources(Parse(OnDisk()), false);
-    ASSERT_EQ(flat.size(), 5u);
-    EXPECT_EQ(flat[3], (FlatResource{kSkFs, 5, "fish", Pattern(10, 0x40), 0}));
-    EXPECT_EQ(flat[4], (FlatResource{kSkFs, 3, std::nullopt, Pattern(4, 3), 0}));
-}
-
 TEST_F(ResourceEditingTest, AddRefusesHandlesItCannotTake) {
     const uint16_t ref = OpenContent();
     AddResource(nullptr, kSkFs, 1, nullptr);
@@ -93,6 +67,13 @@ TEST_F(ResourceEditingTest, AddRefusesHandlesItCannotTake) {
     ASSERT_EQ(ResourceError(), kResourceOk);
     AddResource(added, kSkFs, 2, nullptr);
     EXPECT_EQ(ResourceError(), kCannotAdd);
+    // Adding an id again replaces its entry in place; the replaced Handle is out
+    // of the map but still the caller's.
+    Handle fish = Filled(10, 0x40);
+    AddResource(fish, kSkFs, 1, Str255Of("fish").data());
+    EXPECT_EQ(HomeResourceFile(added), -1);
+    EXPECT_EQ(BytesOf(added), Pattern(4, 0));
+    EXPECT_EQ(InfoOf(fish), std::tuple(1, kSkFs, Str255Of("fish")));
     // A Handle the registry does not know has no number to store.
     MemoryPoolFailNth(3);
     Handle unknown = NewHandle(8);
@@ -184,6 +165,7 @@ TEST_F(ResourceEditingTest, EditsNeedFreeSpaceForTheirData) {
 }
 
 TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefused) {
+    FaultPlatform fault;
     OpenContent(5);
     const Bytes before = OnDisk();
     Handle h = Get(kFsTI, 128);
@@ -235,8 +217,8 @@ TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefus
     EXPECT_EQ(ResourceError(), kCannotRemove);
     EXPECT_EQ(HomeResourceFile(alpha), ref);
     EXPECT_EQ(DeadBytesOnDisk(), 3);
-    FaultPlatform fault;
-    fault.FailNth(PlatformOp::Open, 1);
+    EXPECT_EQ(fault.Calls(PlatformOp::Close), fault.Calls(PlatformOp::Open)) << "every file closed";
+    fault.FailNth(PlatformOp::Open, fault.Calls(PlatformOp::Open) + 1);
     RemoveResource(alpha);
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CountOneResources(kFsTI), 0);
