@@ -58,13 +58,13 @@ bool ComputeBitmapSizes(const uint8_t *infoHeader, BitmapSizes *sizes) {
 }
 
 Handle PictureFromImage(const uint8_t *image, uint32_t size) {
-    if (image == nullptr || size < kBitmapFileHeaderSize + kBitmapInfoHeaderSize) return nullptr;
+    if (size < kBitmapFileHeaderSize + kBitmapInfoHeaderSize) return nullptr;
     if (image[0] != 'B' || image[1] != 'M') return nullptr;
     const uint8_t *info = image + kBitmapFileHeaderSize;
     uint32_t available = size - kBitmapFileHeaderSize;
     BitmapSizes sizes;
     if (!ComputeBitmapSizes(info, &sizes)) return nullptr;
-    uint32_t headerSize = LoadU32(info + kBitmapHeaderSize);
+    uint32_t headerSize = LoadU32(info);  // the header's first field is its size
     if (headerSize > available) return nullptr;
     uint32_t width = static_cast<uint32_t>(std::abs(LoadI32(info + kBitmapWidth)));
     uint32_t height = static_cast<uint32_t>(std::abs(LoadI32(info + kBitmapHeight)));

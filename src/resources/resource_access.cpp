@@ -17,7 +17,7 @@ Handle LoadIntoSlot(ResourceFileRecord *file, uint32_t typeEntry, uint32_t ref) 
     Handle h = SlotHandle(file->map, ref);
     if (h != nullptr) return h;
     h = LoadResourceFromPath(file->path, TypeOf(file->map, typeEntry), RefId(file->map, ref));
-    SetRefSlot(file->map, ref, h == nullptr ? 0 : HandleNumber(h));
+    SetRefSlot(file->map, ref, HandleNumber(h));  // 0, an empty slot, for no Handle
     return h;
 }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -206,6 +207,31 @@ TEST(TemporaryFiles, StandInTheFolderOfTheFile) {
     char out[8];
     EXPECT_TRUE(TemporaryPathFor("/ab/c", "~T", out, 7));
     EXPECT_FALSE(TemporaryPathFor("/ab/c", "~T", out, 6));
+}
+
+// The last name of a converted map must start at an offset that a signed
+// 16-bit field holds: 511 names of 63 characters, one of 62 or 63, then one
+// more at 0x7FFF (converted) or 0x8000 (refused). A file in a folder of 240
+// characters still has room for its temporary file.
+TEST_F(OldLayoutsTest, LimitsOfTheConvertedMap) {
+    for (size_t last : {62, 63}) {
+        SCOPED_TRACE(last);
+        FixtureFile file;
+        file.layout = 1100;
+        file.types = {{kFsTI, {}}};
+        for (int16_t id = 0; id < 513; ++id) {
+            const size_t length = id < 511 ? 63 : (id == 511 ? last : 1);
+            file.types[0].resources.push_back(Res(id, std::string(length, 'a'), {1}));
+        }
+        Place(BuildResourceFile(file));
+        EXPECT_EQ(OpenOnce(), last == 62);
+    }
+    const std::string folder = temp_.File(std::string(240 - temp_.path().size(), 'L'));
+    std::filesystem::create_directory(folder);
+    path_ = folder + "/a.rez";
+    WriteWholeFile(path_, BuildResourceFile(OldFile(1100)));
+    EXPECT_TRUE(OpenOnce());
+    EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(OldFile(1100), kSkel, 1500, true)));
 }
 
 // An old file without types is refused; so is one that lacks room on the disk
