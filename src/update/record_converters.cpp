@@ -11,7 +11,9 @@
 namespace {
 
 // The ids of the count resources of type in the current file, in index order,
-// in a block from NewPointer; null when one cannot be found.
+// in a block from NewPointer; null when one cannot be found. Like every record
+// this conversion loads or writes, each is released again: the data stays in
+// the file, and a Handle left in a slot would outlive the open file.
 int16_t *CollectIds(uint32_t type, int16_t count) {
     auto *ids = static_cast<int16_t *>(NewPointer(static_cast<uint32_t>(count) * sizeof(int16_t)));
     for (int16_t i = 0; ids != nullptr && i < count; ++i) {
@@ -21,6 +23,7 @@ int16_t *CollectIds(uint32_t type, int16_t count) {
             DisposePointer(ids);
             ids = nullptr;
         }
+        ReleaseResource(h);
     }
     return ids;
 }
@@ -32,7 +35,10 @@ bool ReplaceRecord(const RecordLayout &layout, int16_t id, Handle old, Handle *l
     uint8_t name[256] = {};
     GetResourceNameChecked(name, old);
     Handle fresh = BuildNewRecord(layout, old);
-    if (fresh == nullptr) return false;
+    if (fresh == nullptr) {
+        ReleaseResource(old);
+        return false;
+    }
     if (!LogRecord(log, layout.type, id)) {
         DisposeHandle(fresh);
         return false;
@@ -49,16 +55,21 @@ bool ReplaceRecord(const RecordLayout &layout, int16_t id, Handle old, Handle *l
         return false;
     }
     WriteResource(fresh);
+    ReleaseResource(fresh);
     return true;
 }
 
 bool ConvertRecord(const RecordLayout &layout, int16_t id) {
     Handle log = nullptr;
     if (!FindConversionLog(&log)) return false;
-    if (LogHolds(log, layout.type, id)) return true;
-    // Records may carry any id, so the lookup is not the guarded one.
-    Handle old = GetOneResource(layout.type, id);
-    return old != nullptr && ReplaceRecord(layout, id, old, &log);
+    bool done = LogHolds(log, layout.type, id);
+    if (!done) {
+        // Records may carry any id, so the lookup is not the guarded one.
+        Handle old = GetOneResource(layout.type, id);
+        done = old != nullptr && ReplaceRecord(layout, id, old, &log);
+    }
+    ReleaseResource(log);
+    return done;
 }
 
 // The record converter of one type, for the count resources of that type in the
