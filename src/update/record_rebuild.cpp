@@ -32,20 +32,17 @@ bool CopyField(const FieldCopy &field, const OldRecord &old, uint32_t oldBase, u
     if (!RangeInside(start, length, old.size)) return false;
     const uint8_t *from = old.data + start;
     to += field.newOffset;
-    switch (field.kind) {
-        case FieldKind::kBytes:
-            std::memcpy(to, from, field.newSize);
-            return true;
-        case FieldKind::kString:
-            if (from[0] >= field.oldSize) return false;
-            std::memcpy(to, from, 1u + from[0]);
-            return true;
-        case FieldKind::kText:
-        case FieldKind::kTextWithoutFirst:
-            return CopyText(from, static_cast<uint32_t>(length),
-                            field.kind == FieldKind::kTextWithoutFirst, field.newSize, to);
+    if (field.kind == FieldKind::kBytes) {
+        std::memcpy(to, from, field.newSize);
+        return true;
     }
-    return false;
+    if (field.kind == FieldKind::kString) {
+        if (from[0] >= field.oldSize) return false;
+        std::memcpy(to, from, 1u + from[0]);
+        return true;
+    }
+    return CopyText(from, static_cast<uint32_t>(length), field.kind == FieldKind::kTextWithoutFirst,
+                    field.newSize, to);
 }
 
 bool CopyFields(std::span<const FieldCopy> fields, const OldRecord &old, uint32_t oldBase,
@@ -55,32 +52,30 @@ bool CopyFields(std::span<const FieldCopy> fields, const OldRecord &old, uint32_
 }
 
 // The number of entries of a record with entries (0 for one without), checked
-// against the record before any size is computed from it.
-bool CountEntries(const RecordLayout &layout, const OldRecord &old, uint32_t *entries) {
-    *entries = 0;
-    if (layout.entryFields.empty()) return true;
-    if (!RangeInside(layout.countOffset, 2, old.size)) return false;
+// against the record before any size is computed from it; -1 when the record
+// cannot hold them.
+int32_t CountEntries(const RecordLayout &layout, const OldRecord &old) {
+    if (layout.entryFields.empty()) return 0;
+    if (!RangeInside(layout.countOffset, 2, old.size)) return -1;
     int16_t count = LoadI16(old.data + layout.countOffset);
-    if (count < 0) return false;
+    if (count < 0) return -1;
     uint64_t needed = layout.newSize + uint64_t{layout.oldEntrySize} * static_cast<uint32_t>(count);
-    if (needed > old.size) return false;
-    *entries = static_cast<uint32_t>(count);
-    return true;
+    return needed > old.size ? -1 : count;
 }
 
 }  // namespace
 
 Handle BuildNewRecord(const RecordLayout &layout, Handle old) {
     OldRecord record = {old != nullptr ? *old : nullptr, static_cast<uint32_t>(GetHandleSize(old))};
-    uint32_t entries = 0;
-    if (!CountEntries(layout, record, &entries)) return nullptr;
+    int32_t entries = CountEntries(layout, record);
+    if (entries < 0) return nullptr;
     // The entries lie in the old record, so this stays well inside 32 bits.
-    uint32_t newSize = layout.newSize + layout.newEntrySize * entries;
+    uint32_t newSize = layout.newSize + layout.newEntrySize * static_cast<uint32_t>(entries);
     // A new Handle's data is zero-filled: every byte that no field writes stays 0.
     Handle fresh = NewHandle(static_cast<int32_t>(newSize));
     if (fresh == nullptr) return nullptr;
     bool ok = CopyFields(layout.fields, record, 0, *fresh);
-    for (uint32_t i = 0; ok && i < entries; ++i) {
+    for (uint32_t i = 0; ok && i < static_cast<uint32_t>(entries); ++i) {
         ok = CopyFields(layout.entryFields, record, layout.newSize + layout.oldEntrySize * i,
                         *fresh + layout.newSize + layout.newEntrySize * i);
     }

@@ -6,6 +6,7 @@
 
 #include "common/fault_platform.h"
 #include "common/resource_test.h"
+#include "support/memory_pool.h"
 
 namespace {
 
@@ -43,7 +44,8 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 127), kStatusLowId);
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(GetResourceChecked(&h, kFsTI, 127), kStatusLowId);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);  // left by the lookup of 128 alone
+    EXPECT_EQ(ResourceError(), kResourceNotFound);  // left by the bare lookup: none made since
+    EXPECT_EQ(GetResourceChecked(&h, kFsTI, 128), kStatusNotFound);
     EXPECT_EQ(GetOneIndexedResourceChecked(&h, kFsTI, 0), kStatusNotFound);
     EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10001), kStatusNotFound);
     EXPECT_EQ(GetResourceChecked(&h, kFsTI, 10001), kStatusOk);
@@ -64,6 +66,11 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(RemoveResourceChecked(loose), kCannotRemove);
     EXPECT_NE(HandleNumber(loose), 0u);
     DisposeHandle(loose);
+    MemoryPoolFailNth(1);  // the map cannot be edited: h is released instead
+    EXPECT_EQ(RemoveResourceChecked(h), kCannotRemove);
+    MemoryPoolFailNth(0);
+    EXPECT_EQ(HandleNumber(h), 0u);
+    EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10002), kStatusOk);
     EXPECT_EQ(RemoveResourceChecked(h), kResourceOk);
     EXPECT_EQ(HandleNumber(h), 0u);
     EXPECT_EQ(CurrentResourceFile(), destination_);
