@@ -93,6 +93,7 @@ TEST_F(ResourceHelpersTest, CopiesIntoTheDestinationAndRestoresTheCurrentFile) {
         EXPECT_EQ(MoveResourceInto(h, kFsTI, 10009, Str255Of("").data(), source_), 47);
         EXPECT_EQ(HandleNumber(h), 0u);
         EXPECT_EQ(CopyOneResource(10001, kFsTI, source_, destination_), 47);
+        EXPECT_EQ(CopyResourceRange(10001, 10001, kFsTI, source_, destination_), 47);
     }
     EXPECT_EQ(CurrentResourceFile(), destination_);
     CloseAll();
