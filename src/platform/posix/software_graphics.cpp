@@ -129,8 +129,7 @@ bool SoftwareGraphics::WindowClientRect(WindowHandle window, PlatformRect *rect)
 int32_t SoftwareGraphics::BitmapStretch(DeviceContext dc, const StretchRequest &request) {
     MemoryDC *memory = FindMemoryDC(dc);
     if (memory == nullptr) return kStretchFailed;
-    return StretchOntoCanvas(Canvas{memory->pixels.data(), memory->width, memory->height},
-                             request);
+    return StretchOntoCanvas(Canvas{memory->pixels.data(), memory->width, memory->height}, request);
 }
 
 bool SoftwareGraphics::GreyRectFill(DeviceContext dc, const PlatformRect &rect) {
