@@ -23,8 +23,8 @@ constexpr uint32_t kRunLength8Compression = 1;
 // The bytes of one pixel row of width pixels: a multiple of 4.
 uint64_t RowBytes(uint64_t width, uint32_t bitCount);
 
-// False when the block is damaged: a header smaller than 40 bytes or larger
-// than the block, a width that is not 1 to 32767, a height of 0 or beyond 32767
+// False for a null block (its size is 0) and when the block is damaged: a header smaller than 40
+// bytes or larger than the block, a width that is not 1 to 32767, a height of 0 or beyond 32767
 // rows, a bit count other than 1, 4, 8, 16, 24 or 32, more than 256 colours, or
 // a colour table or pixel rows that do not lie inside the block.
 bool ReadBitmapLayout(const uint8_t *bitmap, BitmapLayout *layout);

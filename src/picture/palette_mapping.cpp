@@ -108,11 +108,9 @@ void WriteColourTable(uint8_t *bitmap, uint32_t headerSize, PaletteHandle palett
 }  // namespace
 
 void MapPictureToPalette(uint8_t *bitmap, PaletteHandle palette) {
+    // No block has no layout, and no palette has no entries.
     BitmapLayout layout;
-    if (palette == kNoPalette || bitmap == nullptr || !ReadBitmapLayout(bitmap, &layout) ||
-        !Mappable(layout)) {
-        return;
-    }
+    if (!ReadBitmapLayout(bitmap, &layout) || !Mappable(layout)) return;
     const uint32_t count = PlatformPaletteEntryCount(palette);
     if (count == 0 || count > kLargestPalette) return;
     const bool widen = layout.bitCount < 8;

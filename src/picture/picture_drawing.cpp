@@ -37,9 +37,10 @@ int32_t DrawPicture(DeviceContext dc, Handle picture) {
 
 int32_t StretchPictureToWindow(DeviceContext dc, Handle picture, uint32_t rasterOperation) {
     PictureRecord record;
-    if (!ReadPictureRecord(picture, &record) || record.bitmap == nullptr) return 0;
+    if (!ReadPictureRecord(picture, &record)) return 0;
     const PaletteHandle palette = PicturePalette();
     MapPictureToPalette(record.bitmap, palette);
+    // A record without a bitmap has no layout either.
     BitmapLayout layout;
     if (!ReadBitmapLayout(record.bitmap, &layout)) return 0;
     record.bits = record.bitmap + layout.pixelOffset;

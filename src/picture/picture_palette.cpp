@@ -30,9 +30,10 @@ PaletteHandle PaletteFromBitmap(const uint8_t *bitmap, uint32_t size) {
     const uint32_t table = LoadU32(bitmap);
     if (!RangeInside(table, 4 * kPaletteSize, size)) return kNoPalette;
     PaletteEntry entries[kPaletteSize];
-    for (uint32_t i = 0; i < kPaletteSize; ++i) {
-        const uint8_t *colour = bitmap + table + 4 * i;  // blue, green, red, reserved
-        entries[i] = PaletteEntry{colour[2], colour[1], colour[0], 0};
+    const uint8_t *colour = bitmap + table;  // blue, green, red, reserved
+    for (PaletteEntry &entry : entries) {
+        entry = PaletteEntry{colour[2], colour[1], colour[0], 0};
+        colour += 4;
     }
     ResetSystemPalette();
     return PlatformPaletteCreate(entries, kPaletteSize);

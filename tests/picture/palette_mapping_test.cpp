@@ -11,14 +11,18 @@ namespace {
 
 using PaletteMapping = PictureTest;
 
-// Maps an 8-bit 7 x 5 picture of `colours` table entries onto a palette of the
-// target colours: the table becomes the palette's, every pixel (behind it) the
-// index of its colour's nearest match, and mapping again changes nothing.
-void CheckMapping(uint32_t colours, PaletteHandle palette,
-                  const std::vector<FixtureColour> &target) {
+// Maps an 8-bit 7 x 5 picture of `colours` table entries (the header saying 0
+// for 256 when zero) onto a palette of the target colours: the table becomes the
+// palette's, every pixel (behind it) the index of its colour's nearest match, a
+// pixel beyond the table 0, and mapping again changes nothing.
+void CheckMapping(uint32_t colours, PaletteHandle palette, const std::vector<FixtureColour> &target,
+                  bool zero = false) {
     const std::vector<FixtureColour> table = OddColours(colours);
-    const std::vector<uint32_t> indices = IndexPattern(7, 5, colours);
-    uint8_t *block = BlockOf(BuildBitmapImage(7, 5, 8, table, indices), 40 + 1024 + 8 * 5);
+    std::vector<uint32_t> indices = IndexPattern(7, 5, colours);
+    indices.back() = colours & 0xFF;  // beyond a table of fewer than 256 colours
+    Bytes image = BuildBitmapImage(7, 5, 8, table, indices);
+    if (zero) PutU32(image, 14 + kBitmapColoursUsed, 0);
+    uint8_t *block = BlockOf(image, 40 + 1024 + 8 * 5);
     MapPictureToPalette(block, palette);
     const auto n = uint32_t(target.size());
     EXPECT_EQ(LoadU32(block + kBitmapColoursUsed), n);
@@ -28,8 +32,8 @@ void CheckMapping(uint32_t colours, PaletteHandle palette,
                   (Bytes{c.blue, c.green, c.red, 0}));
     }
     for (int i = 0; i < 35; ++i) {  // rows of 8 bytes, bottom row first
-        EXPECT_EQ(block[40 + 4 * n + (4 - i / 7) * 8 + i % 7],
-                  NearestIn(target, table[indices[i]]));
+        const uint8_t want = indices[i] < colours ? NearestIn(target, table[indices[i]]) : 0;
+        EXPECT_EQ(block[40 + 4 * n + (4 - i / 7) * 8 + i % 7], want) << i;
     }
     const Bytes once(block, block + MemoryPoolBlockSize(block));
     MapPictureToPalette(block, palette);
@@ -42,6 +46,7 @@ void CheckMapping(uint32_t colours, PaletteHandle palette,
 TEST_F(PaletteMapping, TableAndPixelsBecomeThePalettes) {
     CheckMapping(16, PicturePalette(), PictureColours());
     CheckMapping(256, PicturePalette(), PictureColours());
+    CheckMapping(256, PicturePalette(), PictureColours(), true);
     const std::vector<FixtureColour> small = {{0, 0, 0}, {250, 9, 9}, {9, 250, 9}, {200, 200, 200}};
     std::vector<PaletteEntry> entries;
     for (FixtureColour c : small)
@@ -75,6 +80,11 @@ TEST_F(PaletteMapping, NarrowPicturesAreWidened) {
 // Run values and literal bytes are mapped; escapes, move offsets, padding and
 // all behind the end of the bitmap are not. The walk, and the drawing, stop at
 // the end of the data, also inside a literal run, a move or a pair.
+Bytes operator+(Bytes a, const Bytes &b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 TEST_F(PaletteMapping, RunLengthDataKeepsItsEscapes) {
     const std::vector<FixtureColour> table = OddColours(256);
     auto m = [&](uint8_t i) { return NearestIn(PictureColours(), table[i]); };
@@ -87,9 +97,10 @@ TEST_F(PaletteMapping, RunLengthDataKeepsItsEscapes) {
         {{0, 2, 1}, {0, 2, 1}},
     };
     for (const auto &[data, want] : cases) {
-        uint8_t *block = BlockOf(RunLengthImage(8, 4, table, data));
+        // One spare zero byte behind the data shows a walk past its end.
+        uint8_t *block = BlockOf(RunLengthImage(8, 4, table, data), 1064 + data.size() + 1);
         MapPictureToPalette(block, PicturePalette());
-        EXPECT_EQ(Bytes(block + 1064, block + 1064 + data.size()), want);
+        EXPECT_EQ(Bytes(block + 1064, block + 1064 + data.size() + 1), want + Bytes{0});
         DrawAndDispose(block);
     }
 }
@@ -99,7 +110,12 @@ TEST_F(PaletteMapping, RunLengthDataKeepsItsEscapes) {
 // they are drawn.
 TEST_F(PaletteMapping, DamagedBlocksStayAsTheyAre) {
     const std::vector<Damage> damages = {
-        {"colours used 257", [](Bytes &b) { PutU32(b, 14 + 32, 257); }},
+        {"colours used 257",
+         [](Bytes &b) {
+             PutU32(b, 14 + 32, 257);
+             b.resize(b.size() + 4);
+         }},
+        {"table past the block", [](Bytes &b) { PutU32(b, 14, uint32_t(b.size() - 14 - 16)); }},
         {"header size past the block", [](Bytes &b) { PutU32(b, 14, uint32_t(b.size())); }},
         {"header size 39", [](Bytes &b) { PutU32(b, 14, 39); }},
         {"width -8", [](Bytes &b) { PutI32(b, 18, -8); }},

@@ -73,6 +73,25 @@ TEST_F(PictureDrawing, WithoutPaletteThePictureKeepsItsColours) {
     DisposePictureHandle(picture);
 }
 
+// Pictures of more than 8 bits per pixel are drawn with their own colours.
+TEST_F(PictureDrawing, TrueColourPicturesKeepTheirColours) {
+    const Grid shown = {{0x12, 0x34, 0x56}, {0xFF, 0, 0}, {0, 0xFF, 0}, {0, 0, 0x84}};
+    const std::vector<uint32_t> wide = {0x123456, 0xFF0000, 0x00FF00, 0x000084};
+    const std::vector<std::tuple<uint16_t, std::vector<uint32_t>, Grid>> cases = {
+        {16, {0x048A, 0x7C00, 0x03E0, 0x10}, {{0x08, 0x21, 0x52}, shown[1], shown[2], shown[3]}},
+        {24, wide, shown},
+        {32, wide, shown}};
+    for (const auto &[bits, pixels, colours] : cases) {
+        const Bytes image = BuildBitmapImage(1, 4, bits, {}, pixels);
+        Handle picture = PictureHandleOf(BlockOf(image, 1064 + 4 * 4), 40);
+        void *dc = CreateMemoryDC(2, 4, 0);
+        EXPECT_EQ(DrawPicture(dc, picture), 1) << bits;
+        EXPECT_EQ(Mismatches(dc, 2, 4, colours, 1, 4), 0) << bits;
+        DeleteMemoryDC(dc);
+        DisposePictureHandle(picture);
+    }
+}
+
 TEST_F(PictureDrawing, FailuresDrawNothing) {
     const std::vector<std::tuple<const char *, uint32_t, GraphicsOp>> cases = {
         {"no bit-block transfer", MEMORY_DC_NO_BITBLT, GraphicsOp::Count},
