@@ -43,11 +43,13 @@ bool ReadBitmapLayout(const uint8_t *bitmap, BitmapLayout *layout) {
     layout->bitCount = bits;
     layout->compression = LoadU32(bitmap + kBitmapCompression);
     layout->tableCount = colours == 0 && bits <= 8 ? 1u << bits : colours;
-    const uint64_t table = uint64_t{4} * layout->tableCount;
     const bool masks = layout->compression == kBitFieldsCompression;
-    if (!RangeInside(headerSize, masks ? kColourMasksSize : table, blockSize)) return false;
-    layout->pixelOffset = headerSize + static_cast<uint32_t>(masks ? kColourMasksSize : table);
+    const uint64_t pixelOffset =
+        headerSize + (masks ? kColourMasksSize : uint64_t{4} * layout->tableCount);
     layout->imageSize = LoadU32(bitmap + kBitmapImageSize);
     if (layout->imageSize == 0) layout->imageSize = RowBytes(layout->width, bits) * layout->height;
-    return RangeInside(layout->pixelOffset, layout->imageSize, blockSize);
+    // Pixel rows inside the block put the table (or the masks) inside it too.
+    if (!RangeInside(pixelOffset, layout->imageSize, blockSize)) return false;
+    layout->pixelOffset = static_cast<uint32_t>(pixelOffset);
+    return true;
 }

@@ -126,7 +126,6 @@ void MapPictureToPalette(uint8_t *bitmap, PaletteHandle palette) {
     MatchColourTable(bitmap, layout, palette, map);
     if (widen) {
         WidenRows(bitmap + layout.pixelOffset, layout);
-        layout.bitCount = 8;
         layout.imageSize = pixelBytes;
         StoreU16(bitmap + kBitmapBitCount, 8);
         StoreU32(bitmap + kBitmapImageSize, static_cast<uint32_t>(pixelBytes));

@@ -58,6 +58,7 @@ TEST(PicturePalette, TableFollowsTheHeaderSize) {
     EXPECT_EQ(EntriesOf(palette).back(), (FixtureColour{0x7F, 0, 0}));
     PlatformPaletteDelete(palette);
     EXPECT_EQ(PaletteFromBitmap(bitmap.data(), uint32_t(bitmap.size() - 1)), kNoPalette);
+    EXPECT_EQ(PaletteFromBitmap(nullptr, 2000), kNoPalette);
 }
 
 // The system palette is reset through a black palette that is selected into the
