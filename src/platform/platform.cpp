@@ -67,3 +67,69 @@ uint32_t PlatformCurrentFolder(char *buffer, uint32_t size) {
 uint32_t PlatformPathAttributes(const char *path) {
     return CurrentPlatform()->PathAttributes(path);
 }
+
+int32_t PlatformDeviceCapability(DeviceContext dc, int32_t index) {
+    return CurrentPlatform()->DeviceCapability(dc, index);
+}
+
+PaletteHandle PlatformPaletteCreate(const PaletteEntry *entries, uint32_t count) {
+    return CurrentPlatform()->PaletteCreate(entries, count);
+}
+
+bool PlatformPaletteDelete(PaletteHandle palette) {
+    return CurrentPlatform()->PaletteDelete(palette);
+}
+
+uint32_t PlatformPaletteEntryCount(PaletteHandle palette) {
+    return CurrentPlatform()->PaletteEntryCount(palette);
+}
+
+uint32_t PlatformPaletteNearestIndex(PaletteHandle palette, uint8_t red, uint8_t green,
+                                     uint8_t blue) {
+    return CurrentPlatform()->PaletteNearestIndex(palette, red, green, blue);
+}
+
+uint32_t PlatformPaletteEntries(PaletteHandle palette, uint32_t first, uint32_t count,
+                                PaletteEntry *entries) {
+    return CurrentPlatform()->PaletteEntries(palette, first, count, entries);
+}
+
+PaletteHandle PlatformPaletteSelect(DeviceContext dc, PaletteHandle palette, bool background) {
+    return CurrentPlatform()->PaletteSelect(dc, palette, background);
+}
+
+uint32_t PlatformPaletteRealize(DeviceContext dc) {
+    return CurrentPlatform()->PaletteRealize(dc);
+}
+
+int32_t PlatformStretchModeSet(DeviceContext dc, int32_t mode) {
+    return CurrentPlatform()->StretchModeSet(dc, mode);
+}
+
+WindowHandle PlatformDeviceWindow(DeviceContext dc) {
+    return CurrentPlatform()->DeviceWindow(dc);
+}
+
+bool PlatformWindowClientRect(WindowHandle window, PlatformRect *rect) {
+    return CurrentPlatform()->WindowClientRect(window, rect);
+}
+
+int32_t PlatformBitmapStretch(DeviceContext dc, const StretchRequest &request) {
+    return CurrentPlatform()->BitmapStretch(dc, request);
+}
+
+bool PlatformGreyRectFill(DeviceContext dc, const PlatformRect &rect) {
+    return CurrentPlatform()->GreyRectFill(dc, rect);
+}
+
+DeviceContext PlatformScreenDeviceGet() {
+    return CurrentPlatform()->ScreenDeviceGet();
+}
+
+void PlatformScreenDeviceRelease(DeviceContext dc) {
+    CurrentPlatform()->ScreenDeviceRelease(dc);
+}
+
+bool PlatformModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) {
+    return CurrentPlatform()->ModuleBitmapFind(name, data, size);
+}

@@ -43,6 +43,68 @@ enum class PlatformOp {
     Count
 };
 
+// Graphics. A device context and a window are the backend's own objects, passed
+// through untouched; a palette is a number that the backend hands out, and
+// kNoPalette is "no palette".
+using DeviceContext = void *;
+using WindowHandle = void *;
+using PaletteHandle = std::intptr_t;
+constexpr PaletteHandle kNoPalette = 0;
+
+// One palette entry, as the Windows graphics calls lay it out.
+struct PaletteEntry {
+    uint8_t red;
+    uint8_t green;
+    uint8_t blue;
+    uint8_t flags;
+};
+// The flag that keeps an entry from being matched to an existing colour.
+constexpr uint8_t kPaletteNoCollapse = 4;
+
+struct PlatformRect {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+
+// The device capability index of the raster capabilities, and its bit that says
+// the device can transfer bit blocks.
+constexpr int32_t kRasterCapabilities = 38;
+constexpr int32_t kRasterCanBitBlt = 1;
+// Stretch mode: eliminated rows and columns are dropped, without blending.
+constexpr int32_t kStretchColourOnColour = 3;
+// Raster operation: copy the source.
+constexpr uint32_t kSourceCopy = 0xCC0020u;
+// Colour table use: entries are red-green-blue colours.
+constexpr uint32_t kRgbColours = 0;
+// What a failed stretch returns.
+constexpr int32_t kStretchFailed = -1;
+
+// A stretch of a device-independent bitmap onto a destination rectangle. info
+// holds the bitmap information header and the colour table, bits the pixel rows;
+// the sizes say how many bytes may be read at each, and a bitmap that needs more
+// is refused.
+struct StretchRequest {
+    int32_t x;
+    int32_t y;
+    int32_t width;
+    int32_t height;
+    int32_t sourceX;
+    int32_t sourceY;
+    int32_t sourceWidth;
+    int32_t sourceHeight;
+    const uint8_t *bits;
+    uint32_t bitsSize;
+    const uint8_t *info;
+    uint32_t infoSize;
+    uint32_t usage;
+    uint32_t rasterOperation;
+};
+
+// Graphics calls that a test wrapper can make fail.
+enum class GraphicsOp { Bitmap, Palette, StretchMode, ClientRect, Stretch, Count };
+
 // A backend. Paths use '\' or '/' as separators; a path that starts with a drive
 // letter and a colon names a file through the backend's drive table.
 class Platform {
@@ -78,6 +140,41 @@ class Platform {
     // The attribute bits of a file or folder (0x10 for a folder), or kPlatformFailure
     // when there is none.
     virtual uint32_t PathAttributes(const char *path) = 0;
+
+    // Graphics.
+    // A device capability (kRasterCapabilities is the one used); 0 when unknown.
+    virtual int32_t DeviceCapability(DeviceContext dc, int32_t index) = 0;
+    // A logical palette of count entries (1 to 256); kNoPalette on failure.
+    virtual PaletteHandle PaletteCreate(const PaletteEntry *entries, uint32_t count) = 0;
+    virtual bool PaletteDelete(PaletteHandle palette) = 0;
+    // The number of entries of a palette; 0 for one that does not exist.
+    virtual uint32_t PaletteEntryCount(PaletteHandle palette) = 0;
+    // The index of the entry nearest to a colour, or kPlatformFailure.
+    virtual uint32_t PaletteNearestIndex(PaletteHandle palette, uint8_t red, uint8_t green,
+                                         uint8_t blue) = 0;
+    // Copies count entries from first on; returns the number copied (0 on failure).
+    virtual uint32_t PaletteEntries(PaletteHandle palette, uint32_t first, uint32_t count,
+                                    PaletteEntry *entries) = 0;
+    // Selects a palette into a device context; the previous one, or kNoPalette.
+    virtual PaletteHandle PaletteSelect(DeviceContext dc, PaletteHandle palette,
+                                        bool background) = 0;
+    // Realizes the selected palette; the number of entries mapped, or kPlatformFailure.
+    virtual uint32_t PaletteRealize(DeviceContext dc) = 0;
+    // Sets the stretch mode; the previous mode, or 0 on failure.
+    virtual int32_t StretchModeSet(DeviceContext dc, int32_t mode) = 0;
+    // The window that a device context draws into; null when there is none.
+    virtual WindowHandle DeviceWindow(DeviceContext dc) = 0;
+    virtual bool WindowClientRect(WindowHandle window, PlatformRect *rect) = 0;
+    // Stretches a bitmap; the number of lines drawn, or kStretchFailed.
+    virtual int32_t BitmapStretch(DeviceContext dc, const StretchRequest &request) = 0;
+    // Fills a rectangle with the grey stock brush.
+    virtual bool GreyRectFill(DeviceContext dc, const PlatformRect &rect) = 0;
+    // The screen's device context (null on failure), and giving it back.
+    virtual DeviceContext ScreenDeviceGet() = 0;
+    virtual void ScreenDeviceRelease(DeviceContext dc) = 0;
+    // A bitmap resource of the library's own module, without the file header: its
+    // bytes stay valid for the life of the library. False when there is none.
+    virtual bool ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) = 0;
 };
 
 // Forwards every call to a target backend; a test overrides what it needs.
@@ -113,6 +210,47 @@ class PlatformWrapper : public Platform {
     }
     uint32_t PathAttributes(const char *path) override { return target_->PathAttributes(path); }
 
+    int32_t DeviceCapability(DeviceContext dc, int32_t index) override {
+        return target_->DeviceCapability(dc, index);
+    }
+    PaletteHandle PaletteCreate(const PaletteEntry *entries, uint32_t count) override {
+        return target_->PaletteCreate(entries, count);
+    }
+    bool PaletteDelete(PaletteHandle palette) override { return target_->PaletteDelete(palette); }
+    uint32_t PaletteEntryCount(PaletteHandle palette) override {
+        return target_->PaletteEntryCount(palette);
+    }
+    uint32_t PaletteNearestIndex(PaletteHandle palette, uint8_t red, uint8_t green,
+                                 uint8_t blue) override {
+        return target_->PaletteNearestIndex(palette, red, green, blue);
+    }
+    uint32_t PaletteEntries(PaletteHandle palette, uint32_t first, uint32_t count,
+                            PaletteEntry *entries) override {
+        return target_->PaletteEntries(palette, first, count, entries);
+    }
+    PaletteHandle PaletteSelect(DeviceContext dc, PaletteHandle palette, bool background) override {
+        return target_->PaletteSelect(dc, palette, background);
+    }
+    uint32_t PaletteRealize(DeviceContext dc) override { return target_->PaletteRealize(dc); }
+    int32_t StretchModeSet(DeviceContext dc, int32_t mode) override {
+        return target_->StretchModeSet(dc, mode);
+    }
+    WindowHandle DeviceWindow(DeviceContext dc) override { return target_->DeviceWindow(dc); }
+    bool WindowClientRect(WindowHandle window, PlatformRect *rect) override {
+        return target_->WindowClientRect(window, rect);
+    }
+    int32_t BitmapStretch(DeviceContext dc, const StretchRequest &request) override {
+        return target_->BitmapStretch(dc, request);
+    }
+    bool GreyRectFill(DeviceContext dc, const PlatformRect &rect) override {
+        return target_->GreyRectFill(dc, rect);
+    }
+    DeviceContext ScreenDeviceGet() override { return target_->ScreenDeviceGet(); }
+    void ScreenDeviceRelease(DeviceContext dc) override { target_->ScreenDeviceRelease(dc); }
+    bool ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) override {
+        return target_->ModuleBitmapFind(name, data, size);
+    }
+
   private:
     Platform *target_;
 };
@@ -137,3 +275,31 @@ bool PlatformFileMove(const char *from, const char *to);
 bool PlatformDiskFreeBytes(const char *path, uint64_t *freeBytes);
 uint32_t PlatformCurrentFolder(char *buffer, uint32_t size);
 uint32_t PlatformPathAttributes(const char *path);
+
+int32_t PlatformDeviceCapability(DeviceContext dc, int32_t index);
+PaletteHandle PlatformPaletteCreate(const PaletteEntry *entries, uint32_t count);
+bool PlatformPaletteDelete(PaletteHandle palette);
+uint32_t PlatformPaletteEntryCount(PaletteHandle palette);
+uint32_t PlatformPaletteNearestIndex(PaletteHandle palette, uint8_t red, uint8_t green,
+                                     uint8_t blue);
+uint32_t PlatformPaletteEntries(PaletteHandle palette, uint32_t first, uint32_t count,
+                                PaletteEntry *entries);
+PaletteHandle PlatformPaletteSelect(DeviceContext dc, PaletteHandle palette, bool background);
+uint32_t PlatformPaletteRealize(DeviceContext dc);
+int32_t PlatformStretchModeSet(DeviceContext dc, int32_t mode);
+WindowHandle PlatformDeviceWindow(DeviceContext dc);
+bool PlatformWindowClientRect(WindowHandle window, PlatformRect *rect);
+int32_t PlatformBitmapStretch(DeviceContext dc, const StretchRequest &request);
+bool PlatformGreyRectFill(DeviceContext dc, const PlatformRect &rect);
+DeviceContext PlatformScreenDeviceGet();
+void PlatformScreenDeviceRelease(DeviceContext dc);
+bool PlatformModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size);
+
+// The bitmap resources compiled into the library, for backends whose modules
+// carry no resources of their own. Defined where the bitmaps are kept.
+struct BuiltInBitmap {
+    const char *name;
+    const uint8_t *data;
+    uint32_t size;
+};
+const BuiltInBitmap *BuiltInBitmaps(uint32_t *count);

@@ -47,12 +47,29 @@ void FaultPlatform::ClearFreeSpace() {
     freeSpace_ = 0;
 }
 
+void FaultPlatform::FailGraphics(GraphicsOp op, bool fail) {
+    if (op != GraphicsOp::Count) graphicsFails_[static_cast<int>(op)] = fail;
+}
+
+uint32_t FaultPlatform::GraphicsCalls(GraphicsOp op) const {
+    return op == GraphicsOp::Count ? 0 : graphicsCalls_[static_cast<int>(op)];
+}
+
+bool FaultPlatform::CountGraphics(GraphicsOp op) {
+    ++graphicsCalls_[static_cast<int>(op)];
+    return graphicsFails_[static_cast<int>(op)];
+}
+
 void FaultPlatform::Reset() {
     for (Plan &plan : plans_)
         plan = Plan();
     for (uint32_t &calls : calls_)
         calls = 0;
     fired_ = false;
+    for (int op = 0; op < static_cast<int>(GraphicsOp::Count); ++op) {
+        graphicsFails_[op] = false;
+        graphicsCalls_[op] = 0;
+    }
     ClearFreeSpace();
     readSizes_.clear();
     writeSizes_.clear();
@@ -150,4 +167,29 @@ bool FaultPlatform::DiskFreeBytes(const char *path, uint64_t *freeBytes) {
         return true;
     }
     return PlatformWrapper::DiskFreeBytes(path, freeBytes);
+}
+
+bool FaultPlatform::ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) {
+    if (CountGraphics(GraphicsOp::Bitmap)) return false;
+    return PlatformWrapper::ModuleBitmapFind(name, data, size);
+}
+
+PaletteHandle FaultPlatform::PaletteCreate(const PaletteEntry *entries, uint32_t count) {
+    if (CountGraphics(GraphicsOp::Palette)) return kNoPalette;
+    return PlatformWrapper::PaletteCreate(entries, count);
+}
+
+int32_t FaultPlatform::StretchModeSet(DeviceContext dc, int32_t mode) {
+    if (CountGraphics(GraphicsOp::StretchMode)) return 0;
+    return PlatformWrapper::StretchModeSet(dc, mode);
+}
+
+bool FaultPlatform::WindowClientRect(WindowHandle window, PlatformRect *rect) {
+    if (CountGraphics(GraphicsOp::ClientRect)) return false;
+    return PlatformWrapper::WindowClientRect(window, rect);
+}
+
+int32_t FaultPlatform::BitmapStretch(DeviceContext dc, const StretchRequest &request) {
+    if (CountGraphics(GraphicsOp::Stretch)) return kStretchFailed;
+    return PlatformWrapper::BitmapStretch(dc, request);
 }

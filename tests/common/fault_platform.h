@@ -31,6 +31,11 @@ class FaultPlatform : public PlatformWrapper {
     // DiskFreeBytes reports this many free bytes instead of asking the backend.
     void SetFreeSpace(uint64_t bytes);
     void ClearFreeSpace();
+    // Every graphics call of kind op fails from now on (or, with fail false, no longer).
+    void FailGraphics(GraphicsOp op, bool fail = true);
+    // Graphics calls of kind op made so far (failed ones included).
+    uint32_t GraphicsCalls(GraphicsOp op) const;
+
     // Forgets all plans and counts.
     void Reset();
 
@@ -52,6 +57,11 @@ class FaultPlatform : public PlatformWrapper {
     bool FileDelete(const char *path) override;
     bool FileMove(const char *from, const char *to) override;
     bool DiskFreeBytes(const char *path, uint64_t *freeBytes) override;
+    bool ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) override;
+    PaletteHandle PaletteCreate(const PaletteEntry *entries, uint32_t count) override;
+    int32_t StretchModeSet(DeviceContext dc, int32_t mode) override;
+    bool WindowClientRect(WindowHandle window, PlatformRect *rect) override;
+    int32_t BitmapStretch(DeviceContext dc, const StretchRequest &request) override;
 
   private:
     struct Plan {
@@ -62,6 +72,8 @@ class FaultPlatform : public PlatformWrapper {
     };
     // Counts a call of kind op; true when this call must fail.
     bool Count(PlatformOp op);
+    // Counts a graphics call of kind op; true when it must fail.
+    bool CountGraphics(GraphicsOp op);
     // True when this read or write must be cut to *count bytes.
     bool CutShort(PlatformOp op, uint32_t *count) const;
 
@@ -69,6 +81,8 @@ class FaultPlatform : public PlatformWrapper {
     Plan plans_[static_cast<int>(PlatformOp::Count)];
     uint32_t calls_[static_cast<int>(PlatformOp::Count)] = {};
     bool fired_ = false;
+    bool graphicsFails_[static_cast<int>(GraphicsOp::Count)] = {};
+    uint32_t graphicsCalls_[static_cast<int>(GraphicsOp::Count)] = {};
     bool haveFreeSpace_ = false;
     uint64_t freeSpace_ = 0;
     std::vector<uint32_t> readSizes_;

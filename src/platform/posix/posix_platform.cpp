@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/posix/drive_table.h"
+#include "platform/posix/software_graphics.h"
 
 namespace {
 
@@ -182,7 +183,7 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
     return true;
 }
 
-class PosixPlatform : public Platform {
+class PosixPlatform : public SoftwareGraphics {
   public:
     FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
         std::string native;
