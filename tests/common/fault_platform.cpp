@@ -2,49 +2,41 @@
 
 namespace {
 
-int IndexOf(PlatformOp op) {
-    return static_cast<int>(op);
+// A faked failure of a read or write: nothing moved.
+bool Refused(uint32_t *done) {
+    if (done != nullptr) *done = 0;
+    return false;
 }
 
 }  // namespace
 
 const char *PlatformOpName(PlatformOp op) {
-    static const char *const names[] = {"open",  "read",     "write",     "seek",
-                                        "close", "delete",   "move",      "free space",
-                                        "size",  "truncate", "allocation"};
-    return names[IndexOf(op)];
+    static const char *const names[] = {"open",   "read", "write",      "seek", "close",
+                                        "delete", "move", "free space", "size", "truncate"};
+    return op < PlatformOp::Count ? names[static_cast<int>(op)] : "allocation";
 }
 
-FaultPlatform::FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(nullptr) {
-    previous_ = SetPlatform(this);
-}
+FaultPlatform::FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
 
 FaultPlatform::~FaultPlatform() {
     SetPlatform(previous_);
 }
 
 void FaultPlatform::FailNth(PlatformOp op, uint32_t n, bool persistent) {
-    if (op == PlatformOp::Count) return;
-    Plan &plan = plans_[IndexOf(op)];
-    plan.failAt = n;
-    plan.persistent = n != 0 && persistent;
+    if (op >= PlatformOp::Count) return;
+    plans_[Index(op)].failAt = n;
+    plans_[Index(op)].persistent = persistent;
 }
 
 void FaultPlatform::ShortNth(PlatformOp op, uint32_t n, uint32_t bytes) {
     if (op != PlatformOp::Read && op != PlatformOp::Write) return;
-    Plan &plan = plans_[IndexOf(op)];
-    plan.shortAt = n;
-    plan.shortBytes = n != 0 ? bytes : 0;
+    plans_[Index(op)].shortAt = n;
+    plans_[Index(op)].shortBytes = bytes;
 }
 
 void FaultPlatform::SetFreeSpace(uint64_t bytes) {
     haveFreeSpace_ = true;
     freeSpace_ = bytes;
-}
-
-void FaultPlatform::ClearFreeSpace() {
-    haveFreeSpace_ = false;
-    freeSpace_ = 0;
 }
 
 void FaultPlatform::Reset() {
@@ -53,34 +45,27 @@ void FaultPlatform::Reset() {
     for (uint32_t &calls : calls_)
         calls = 0;
     fired_ = false;
-    ClearFreeSpace();
+    haveFreeSpace_ = false;
     readSizes_.clear();
     writeSizes_.clear();
 }
 
-uint32_t FaultPlatform::Calls(PlatformOp op) const {
-    if (op == PlatformOp::Count) return 0;
-    return calls_[IndexOf(op)];
-}
-
 bool FaultPlatform::Count(PlatformOp op) {
-    const int index = IndexOf(op);
-    const uint32_t call = ++calls_[index];
-    const Plan &plan = plans_[index];
-    if (plan.failAt == 0) return false;
-    const bool fails = plan.persistent ? call >= plan.failAt : call == plan.failAt;
-    if (fails) fired_ = true;
+    const uint32_t call = ++calls_[Index(op)];
+    const Plan &plan = plans_[Index(op)];
+    const bool fails =
+        plan.failAt != 0 && (call == plan.failAt || (plan.persistent && call > plan.failAt));
+    fired_ = fired_ || fails;
     return fails;
 }
 
-bool FaultPlatform::CutShort(PlatformOp op, uint32_t *count) const {
-    const int index = IndexOf(op);
-    const Plan &plan = plans_[index];
-    if (plan.shortAt == 0 || calls_[index] != plan.shortAt || plan.shortBytes >= *count) {
-        return false;
+uint32_t FaultPlatform::Cut(PlatformOp op, uint32_t count) {
+    const Plan &plan = plans_[Index(op)];
+    if (plan.shortAt == 0 || calls_[Index(op)] != plan.shortAt || plan.shortBytes >= count) {
+        return count;
     }
-    *count = plan.shortBytes;
-    return true;
+    fired_ = true;
+    return plan.shortBytes;
 }
 
 FileHandle FaultPlatform::FileOpen(const char *path, uint32_t access, uint32_t disposition) {
@@ -90,64 +75,46 @@ FileHandle FaultPlatform::FileOpen(const char *path, uint32_t access, uint32_t d
 
 bool FaultPlatform::FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) {
     readSizes_.push_back(count);
-    if (Count(PlatformOp::Read)) {
-        if (done != nullptr) *done = 0;
-        return false;
-    }
-    if (CutShort(PlatformOp::Read, &count)) fired_ = true;
-    return PlatformWrapper::FileRead(file, buffer, count, done);
+    if (Count(PlatformOp::Read)) return Refused(done);
+    return PlatformWrapper::FileRead(file, buffer, Cut(PlatformOp::Read, count), done);
 }
 
 bool FaultPlatform::FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) {
     writeSizes_.push_back(count);
-    if (Count(PlatformOp::Write)) {
-        if (done != nullptr) *done = 0;
-        return false;
-    }
-    if (CutShort(PlatformOp::Write, &count)) fired_ = true;
-    return PlatformWrapper::FileWrite(file, buffer, count, done);
+    if (Count(PlatformOp::Write)) return Refused(done);
+    return PlatformWrapper::FileWrite(file, buffer, Cut(PlatformOp::Write, count), done);
 }
 
 uint32_t FaultPlatform::FileSeek(FileHandle file, uint32_t offset) {
-    if (Count(PlatformOp::Seek)) return kPlatformFailure;
-    return PlatformWrapper::FileSeek(file, offset);
+    return Count(PlatformOp::Seek) ? kPlatformFailure : PlatformWrapper::FileSeek(file, offset);
 }
 
 uint32_t FaultPlatform::FileSize(FileHandle file) {
-    if (Count(PlatformOp::Size)) return kPlatformFailure;
-    return PlatformWrapper::FileSize(file);
+    return Count(PlatformOp::Size) ? kPlatformFailure : PlatformWrapper::FileSize(file);
 }
 
 bool FaultPlatform::FileTruncate(FileHandle file, uint32_t size) {
-    if (Count(PlatformOp::Truncate)) return false;
-    return PlatformWrapper::FileTruncate(file, size);
+    return !Count(PlatformOp::Truncate) && PlatformWrapper::FileTruncate(file, size);
 }
 
 bool FaultPlatform::FileClose(FileHandle file) {
-    if (Count(PlatformOp::Close)) {
-        // The handle is gone whatever the result, so the real file is closed too.
-        PlatformWrapper::FileClose(file);
-        return false;
-    }
-    return PlatformWrapper::FileClose(file);
+    // The handle is gone whatever the result, so the real file is closed even
+    // when the call is to fail.
+    const bool fails = Count(PlatformOp::Close);
+    return PlatformWrapper::FileClose(file) && !fails;
 }
 
 bool FaultPlatform::FileDelete(const char *path) {
-    if (Count(PlatformOp::Delete)) return false;
-    return PlatformWrapper::FileDelete(path);
+    return !Count(PlatformOp::Delete) && PlatformWrapper::FileDelete(path);
 }
 
 bool FaultPlatform::FileMove(const char *from, const char *to) {
-    if (Count(PlatformOp::Move)) return false;
-    return PlatformWrapper::FileMove(from, to);
+    return !Count(PlatformOp::Move) && PlatformWrapper::FileMove(from, to);
 }
 
 bool FaultPlatform::DiskFreeBytes(const char *path, uint64_t *freeBytes) {
     if (Count(PlatformOp::FreeSpace)) return false;
-    if (haveFreeSpace_) {
-        if (freeBytes == nullptr) return false;
-        *freeBytes = freeSpace_;
-        return true;
-    }
-    return PlatformWrapper::DiskFreeBytes(path, freeBytes);
+    if (!haveFreeSpace_) return PlatformWrapper::DiskFreeBytes(path, freeBytes);
+    if (freeBytes != nullptr) *freeBytes = freeSpace_;
+    return freeBytes != nullptr;
 }

@@ -10,7 +10,8 @@
 
 #include "platform/platform.h"
 
-// "open", "read", ...: the kind of call, for messages.
+// "open", "read", ...: the kind of call, for messages; PlatformOp::Count is
+// "allocation", as fault loops that also fail the memory pool use it.
 const char *PlatformOpName(PlatformOp op);
 
 class FaultPlatform : public PlatformWrapper {
@@ -30,12 +31,11 @@ class FaultPlatform : public PlatformWrapper {
     void ShortNth(PlatformOp op, uint32_t n, uint32_t bytes);
     // DiskFreeBytes reports this many free bytes instead of asking the backend.
     void SetFreeSpace(uint64_t bytes);
-    void ClearFreeSpace();
-    // Forgets all plans and counts.
+    // Forgets all plans, counts and the free space set.
     void Reset();
 
     // Calls of kind op made so far (failed ones included).
-    uint32_t Calls(PlatformOp op) const;
+    uint32_t Calls(PlatformOp op) const { return op < PlatformOp::Count ? calls_[Index(op)] : 0; }
     // True once a planned fault has fired since the last Reset.
     bool Fired() const { return fired_; }
     // Byte counts asked of every read and every write, in order.
@@ -60,10 +60,11 @@ class FaultPlatform : public PlatformWrapper {
         uint32_t shortAt = 0;
         uint32_t shortBytes = 0;
     };
+    static int Index(PlatformOp op) { return static_cast<int>(op); }
     // Counts a call of kind op; true when this call must fail.
     bool Count(PlatformOp op);
-    // True when this read or write must be cut to *count bytes.
-    bool CutShort(PlatformOp op, uint32_t *count) const;
+    // The bytes that this read or write may move: count, or fewer when planned.
+    uint32_t Cut(PlatformOp op, uint32_t count);
 
     Platform *previous_;
     Plan plans_[static_cast<int>(PlatformOp::Count)];

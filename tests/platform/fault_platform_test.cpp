@@ -1,11 +1,12 @@
-// The fault-injecting wrapper: plans fire on exactly the call they name, faked
-// failures leave files alone (or, for a close, still release the real file),
-// and the free space it reports can be set.
+// The fault-injecting wrapper that every failure test relies on: plans fire on
+// exactly the call they name, faked failures leave files alone (a close still
+// releases the real file), and the free space it reports can be set.
 #include "common/fault_platform.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,102 +14,64 @@
 
 namespace {
 
-class FaultPlatformTest : public ::testing::Test {
-  protected:
-    bool Write(FileHandle file, std::vector<uint8_t> bytes, uint32_t *done) {
-        return fault_.FileWrite(file, bytes.data(), static_cast<uint32_t>(bytes.size()), done);
-    }
-
-    TempDir temp_;
-    std::string path_ = temp_.File("sample.rez");
-    FaultPlatform fault_;
-};
-
-TEST_F(FaultPlatformTest, TheNthCallFailsOnceOrFromThenOn) {
-    EXPECT_EQ(CurrentPlatform(), &fault_);
-    // Fail the n-th write for n = 1, 2, ... as writers are tested.
-    for (uint32_t n = 1; n <= 3; ++n) {
-        fault_.Reset();
-        fault_.FailNth(PlatformOp::Write, n);
-        const FileHandle file = PlatformFileOpen(path_.c_str(), kGenericReadWrite, kCreateAlways);
-        std::vector<uint8_t> expected;
+TEST(FaultPlatform, PlansFireOnTheNthCallOnceOrFromThenOn) {
+    TempDir temp;
+    const std::string path = temp.File("sample.rez");
+    FaultPlatform fault;
+    for (bool persistent : {false, true}) {
+        fault.Reset();
+        fault.FailNth(PlatformOp::Write, 2, persistent);
+        const FileHandle file = PlatformFileOpen(path.c_str(), kGenericReadWrite, kCreateAlways);
         for (uint8_t call = 1; call <= 3; ++call) {
-            EXPECT_EQ(fault_.Fired(), call > n);
+            EXPECT_EQ(fault.Fired(), call > 2);
             uint32_t done = 99;
-            const bool ok = Write(file, {call}, &done);
-            EXPECT_EQ(ok, call != n) << "n=" << n << " call=" << int{call};
+            const bool ok = PlatformFileWrite(file, &call, 1, &done);
+            EXPECT_EQ(ok, call == 1 || (call == 3 && !persistent)) << int{call};
             EXPECT_EQ(done, ok ? 1u : 0u);
-            if (ok) expected.push_back(call);
         }
-        EXPECT_EQ(fault_.Calls(PlatformOp::Write), 3u);
-        EXPECT_TRUE(fault_.FileClose(file));
-        EXPECT_EQ(ReadWholeFile(path_), expected) << "n=" << n;
+        EXPECT_TRUE(PlatformFileClose(file));
+        EXPECT_EQ(ReadWholeFile(path), persistent ? Bytes{1} : (Bytes{1, 3}));
     }
-    // A persistent plan fails every call from the n-th on (one open so far),
-    // and a failed open touches nothing; n = 0 cancels the plan.
-    fault_.FailNth(PlatformOp::Open, 3, true);
-    EXPECT_TRUE(fault_.FileClose(fault_.FileOpen(path_.c_str(), kGenericRead, kOpenExisting)));
-    for (uint32_t disposition : {kCreateAlways, kOpenExisting, kCreateAlways})
-        EXPECT_EQ(fault_.FileOpen(path_.c_str(), kGenericReadWrite, disposition), kInvalidFile);
-    EXPECT_EQ(ReadWholeFile(path_), (std::vector<uint8_t>{1, 2}));
-    fault_.FailNth(PlatformOp::Open, 0);
-    EXPECT_TRUE(fault_.FileClose(fault_.FileOpen(path_.c_str(), kGenericRead, kOpenExisting)));
-}
+    fault.Reset();
+    // A failed open touches nothing; 0 cancels a plan.
+    fault.FailNth(PlatformOp::Open, fault.Calls(PlatformOp::Open) + 1, true);
+    EXPECT_EQ(PlatformFileOpen(path.c_str(), kGenericReadWrite, kCreateAlways), kInvalidFile);
+    EXPECT_EQ(ReadWholeFile(path), Bytes{1});
+    fault.FailNth(PlatformOp::Open, 0);
+    const FileHandle file = PlatformFileOpen(path.c_str(), kGenericReadWrite, kOpenExisting);
 
-TEST_F(FaultPlatformTest, TheNthTransferIsCutShort) {
-    WriteWholeFile(path_, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-    const FileHandle file = fault_.FileOpen(path_.c_str(), kGenericReadWrite, kOpenExisting);
-    fault_.ShortNth(PlatformOp::Read, 2, 3);
-    fault_.ShortNth(PlatformOp::Write, 1, 1);
-    uint8_t bytes[4] = {};
+    // The n-th read or write moves only the bytes given.
+    fault.ShortNth(PlatformOp::Write, fault.Calls(PlatformOp::Write) + 1, 1);
+    fault.ShortNth(PlatformOp::Read, fault.Calls(PlatformOp::Read) + 2, 1);
+    uint8_t bytes[2] = {};
     uint32_t done = 0;
-    EXPECT_TRUE(fault_.FileRead(file, bytes, 4, &done));
-    EXPECT_EQ(done, 4u);
-    EXPECT_FALSE(fault_.Fired());
-    EXPECT_TRUE(fault_.FileRead(file, bytes, 4, &done));
-    EXPECT_EQ(done, 3u);
-    EXPECT_TRUE(fault_.Fired());
-    EXPECT_EQ(bytes[0], 4);
-    EXPECT_EQ(bytes[2], 6);
-    // Only the short piece was moved.
-    EXPECT_TRUE(Write(file, {0xAA, 0xBB}, &done));
-    EXPECT_EQ(done, 1u);
-    EXPECT_TRUE(fault_.FileClose(file));
-    EXPECT_EQ(ReadWholeFile(path_), (std::vector<uint8_t>{0, 1, 2, 3, 4, 5, 6, 0xAA, 8, 9}));
-    EXPECT_EQ(fault_.ReadSizes(), (std::vector<uint32_t>{4, 4}));
-    EXPECT_EQ(fault_.WriteSizes(), (std::vector<uint32_t>{2}));
-}
+    EXPECT_TRUE(PlatformFileWrite(file, "\xAA\xBB", 2, &done) && done == 1);
+    EXPECT_TRUE(PlatformFileWrite(file, "\xCC", 1, &done) && done == 1);
+    for (uint32_t expected : {2u, 1u}) {
+        EXPECT_TRUE(PlatformFileSeek(file, 0) == 0 && PlatformFileRead(file, bytes, 2, &done));
+        EXPECT_EQ(done, expected);
+    }
+    EXPECT_EQ(fault.ReadSizes(), (std::vector<uint32_t>{2, 2}));
+    EXPECT_EQ(fault.WriteSizes(), (std::vector<uint32_t>{2, 1}));
+    EXPECT_EQ(ReadWholeFile(path), (Bytes{0xAA, 0xCC}));
 
-TEST_F(FaultPlatformTest, AFailedCloseStillClosesTheFileAndTheFreeSpaceCanBeSet) {
+    // A failed close still closes the real file.
     auto descriptors = [] {
-        size_t count = 0;
-        for (const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-            (void)entry;
-            ++count;
-        }
-        return count;
+        const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+        return std::distance(begin(entries), end(entries));
     };
-    const size_t before = descriptors();
-    const FileHandle file = fault_.FileOpen(path_.c_str(), kGenericReadWrite, kCreateNew);
-    EXPECT_EQ(descriptors(), before + 1);
-    fault_.FailNth(PlatformOp::Close, 1);
-    EXPECT_FALSE(fault_.FileClose(file));
-    EXPECT_EQ(descriptors(), before) << "the faked failure leaked the file";
-    EXPECT_FALSE(fault_.target()->FileClose(file)) << "the backend no longer knows the handle";
+    const auto before = descriptors();
+    fault.FailNth(PlatformOp::Close, fault.Calls(PlatformOp::Close) + 1);
+    EXPECT_FALSE(PlatformFileClose(file));
+    EXPECT_EQ(descriptors(), before - 1) << "the faked failure leaked the file";
 
-    const std::string missing = temp_.File("no-folder/x");
+    // The free space can be set, even for a path the backend would refuse.
     uint64_t freeBytes = 0;
-    fault_.SetFreeSpace(12345);
-    // Even for a path the backend would refuse: the backend is not asked.
-    EXPECT_TRUE(PlatformDiskFreeBytes(missing.c_str(), &freeBytes));
+    fault.SetFreeSpace(12345);
+    EXPECT_TRUE(PlatformDiskFreeBytes("/no-such-folder/x", &freeBytes));
     EXPECT_EQ(freeBytes, 12345u);
-    // A planned failure still fails.
-    fault_.FailNth(PlatformOp::FreeSpace, fault_.Calls(PlatformOp::FreeSpace) + 1);
-    EXPECT_FALSE(fault_.DiskFreeBytes(temp_.path().c_str(), &freeBytes));
-    fault_.ClearFreeSpace();
-    EXPECT_TRUE(fault_.DiskFreeBytes(temp_.path().c_str(), &freeBytes));
-    EXPECT_NE(freeBytes, 12345u);
-    EXPECT_FALSE(fault_.DiskFreeBytes(missing.c_str(), &freeBytes));
+    fault.FailNth(PlatformOp::FreeSpace, fault.Calls(PlatformOp::FreeSpace) + 1);
+    EXPECT_FALSE(PlatformDiskFreeBytes(temp.path().c_str(), &freeBytes));
 }
 
 }  // namespace
