@@ -291,17 +291,14 @@ TEST(PosixMove, WithoutTheKernelsNoReplaceRename) {
 // SetPlatform swaps the backend that the free functions reach; a FaultPlatform
 // installs itself and puts back the one it wrapped.
 TEST(PlatformSeam, SetPlatformSwapsTheBackend) {
-    EXPECT_EQ(CurrentPlatform(), DefaultPlatform());
-    {
-        FaultPlatform fault;
-        EXPECT_EQ(CurrentPlatform(), &fault);
-        EXPECT_EQ(fault.target(), DefaultPlatform());
-        EXPECT_EQ(PlatformPathAttributes("/"), 0x10u);
-        char folder[4096];
-        EXPECT_GT(PlatformCurrentFolder(folder, sizeof folder), 0u);
-    }
     PlatformWrapper wrapper(DefaultPlatform());
     EXPECT_EQ(SetPlatform(&wrapper), DefaultPlatform());
+    {
+        FaultPlatform fault;
+        EXPECT_EQ(fault.target(), &wrapper);
+        EXPECT_EQ(PlatformFileOpen("", kGenericRead, kOpenExisting), kInvalidFile);
+        EXPECT_EQ(fault.Calls(PlatformOp::Open), 1u);
+    }
     EXPECT_EQ(SetPlatform(nullptr), &wrapper);
     EXPECT_EQ(CurrentPlatform(), DefaultPlatform());
 }
