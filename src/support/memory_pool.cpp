@@ -24,7 +24,7 @@ struct Pool {
 };
 
 Pool pool;
-uint32_t generation = 0;
+uint32_t generation;  // zero before the first pool, as every static is
 
 // The planned failure. It counts allocation attempts from the moment it is set,
 // independently of the pool, so a plan made before the pool exists still holds.

@@ -1,25 +1,9 @@
 #include "common/fault_platform.h"
 
-namespace {
-
-// A faked failure of a read or write: nothing moved.
-bool Refused(uint32_t *done) {
-    if (done != nullptr) *done = 0;
-    return false;
-}
-
-}  // namespace
-
 const char *PlatformOpName(PlatformOp op) {
     static const char *const names[] = {"open",   "read", "write",      "seek", "close",
                                         "delete", "move", "free space", "size", "truncate"};
     return op < PlatformOp::Count ? names[static_cast<int>(op)] : "allocation";
-}
-
-FaultPlatform::FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
-
-FaultPlatform::~FaultPlatform() {
-    SetPlatform(previous_);
 }
 
 void FaultPlatform::FailNth(PlatformOp op, uint32_t n, bool persistent) {
@@ -34,18 +18,12 @@ void FaultPlatform::ShortNth(PlatformOp op, uint32_t n, uint32_t bytes) {
     plans_[Index(op)].shortBytes = bytes;
 }
 
-void FaultPlatform::SetFreeSpace(uint64_t bytes) {
-    haveFreeSpace_ = true;
-    freeSpace_ = bytes;
-}
-
 void FaultPlatform::Reset() {
     for (Plan &plan : plans_)
         plan = Plan();
     for (uint32_t &calls : calls_)
         calls = 0;
-    fired_ = false;
-    haveFreeSpace_ = false;
+    fired_ = haveFreeSpace_ = false;
     readSizes_.clear();
     writeSizes_.clear();
 }
@@ -68,48 +46,21 @@ uint32_t FaultPlatform::Cut(PlatformOp op, uint32_t count) {
     return plan.shortBytes;
 }
 
-FileHandle FaultPlatform::FileOpen(const char *path, uint32_t access, uint32_t disposition) {
-    if (Count(PlatformOp::Open)) return kInvalidFile;
-    return PlatformWrapper::FileOpen(path, access, disposition);
-}
-
+// A faked failure of a read or write moves nothing.
 bool FaultPlatform::FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) {
     readSizes_.push_back(count);
-    if (Count(PlatformOp::Read)) return Refused(done);
-    return PlatformWrapper::FileRead(file, buffer, Cut(PlatformOp::Read, count), done);
+    if (!Count(PlatformOp::Read))
+        return PlatformWrapper::FileRead(file, buffer, Cut(PlatformOp::Read, count), done);
+    if (done != nullptr) *done = 0;
+    return false;
 }
 
 bool FaultPlatform::FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) {
     writeSizes_.push_back(count);
-    if (Count(PlatformOp::Write)) return Refused(done);
-    return PlatformWrapper::FileWrite(file, buffer, Cut(PlatformOp::Write, count), done);
-}
-
-uint32_t FaultPlatform::FileSeek(FileHandle file, uint32_t offset) {
-    return Count(PlatformOp::Seek) ? kPlatformFailure : PlatformWrapper::FileSeek(file, offset);
-}
-
-uint32_t FaultPlatform::FileSize(FileHandle file) {
-    return Count(PlatformOp::Size) ? kPlatformFailure : PlatformWrapper::FileSize(file);
-}
-
-bool FaultPlatform::FileTruncate(FileHandle file, uint32_t size) {
-    return !Count(PlatformOp::Truncate) && PlatformWrapper::FileTruncate(file, size);
-}
-
-bool FaultPlatform::FileClose(FileHandle file) {
-    // The handle is gone whatever the result, so the real file is closed even
-    // when the call is to fail.
-    const bool fails = Count(PlatformOp::Close);
-    return PlatformWrapper::FileClose(file) && !fails;
-}
-
-bool FaultPlatform::FileDelete(const char *path) {
-    return !Count(PlatformOp::Delete) && PlatformWrapper::FileDelete(path);
-}
-
-bool FaultPlatform::FileMove(const char *from, const char *to) {
-    return !Count(PlatformOp::Move) && PlatformWrapper::FileMove(from, to);
+    if (!Count(PlatformOp::Write))
+        return PlatformWrapper::FileWrite(file, buffer, Cut(PlatformOp::Write, count), done);
+    if (done != nullptr) *done = 0;
+    return false;
 }
 
 bool FaultPlatform::DiskFreeBytes(const char *path, uint64_t *freeBytes) {

@@ -18,8 +18,8 @@ class FaultPlatform : public PlatformWrapper {
   public:
     // Wraps the backend that is current and installs itself; the destructor
     // restores the previous backend.
-    FaultPlatform();
-    ~FaultPlatform() override;
+    FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
+    ~FaultPlatform() override { SetPlatform(previous_); }
     FaultPlatform(const FaultPlatform &) = delete;
     FaultPlatform &operator=(const FaultPlatform &) = delete;
 
@@ -30,7 +30,10 @@ class FaultPlatform : public PlatformWrapper {
     // The n-th read or write moves only `bytes` bytes (fewer than asked) and succeeds.
     void ShortNth(PlatformOp op, uint32_t n, uint32_t bytes);
     // DiskFreeBytes reports this many free bytes instead of asking the backend.
-    void SetFreeSpace(uint64_t bytes);
+    void SetFreeSpace(uint64_t bytes) {
+        haveFreeSpace_ = true;
+        freeSpace_ = bytes;
+    }
     // Forgets all plans, counts and the free space set.
     void Reset();
 
@@ -42,15 +45,31 @@ class FaultPlatform : public PlatformWrapper {
     const std::vector<uint32_t> &ReadSizes() const { return readSizes_; }
     const std::vector<uint32_t> &WriteSizes() const { return writeSizes_; }
 
-    FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override;
+    FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
+        return Count(PlatformOp::Open) ? kInvalidFile
+                                       : PlatformWrapper::FileOpen(path, access, disposition);
+    }
     bool FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) override;
     bool FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) override;
-    uint32_t FileSeek(FileHandle file, uint32_t offset) override;
-    uint32_t FileSize(FileHandle file) override;
-    bool FileTruncate(FileHandle file, uint32_t size) override;
-    bool FileClose(FileHandle file) override;
-    bool FileDelete(const char *path) override;
-    bool FileMove(const char *from, const char *to) override;
+    uint32_t FileSeek(FileHandle file, uint32_t offset) override {
+        return Count(PlatformOp::Seek) ? kPlatformFailure : PlatformWrapper::FileSeek(file, offset);
+    }
+    uint32_t FileSize(FileHandle file) override {
+        return Count(PlatformOp::Size) ? kPlatformFailure : PlatformWrapper::FileSize(file);
+    }
+    bool FileTruncate(FileHandle file, uint32_t size) override {
+        return !Count(PlatformOp::Truncate) && PlatformWrapper::FileTruncate(file, size);
+    }
+    bool FileClose(FileHandle file) override {
+        const bool fails = Count(PlatformOp::Close);  // the real file is closed all the same
+        return PlatformWrapper::FileClose(file) && !fails;
+    }
+    bool FileDelete(const char *path) override {
+        return !Count(PlatformOp::Delete) && PlatformWrapper::FileDelete(path);
+    }
+    bool FileMove(const char *from, const char *to) override {
+        return !Count(PlatformOp::Move) && PlatformWrapper::FileMove(from, to);
+    }
     bool DiskFreeBytes(const char *path, uint64_t *freeBytes) override;
 
   private:

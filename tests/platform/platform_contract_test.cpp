@@ -5,9 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/fault_platform.h"
@@ -107,10 +111,11 @@ TEST_P(PlatformContract, DispositionsAndAccessModes) {
     const int savedInput = dup(0);
     close(0);
     file = Open(path, kGenericRead, kOpenExisting);
+    EXPECT_NE(file, kNullFile);
+    EXPECT_TRUE(Read(file, 10).empty());  // made empty above, and read all the same
+    EXPECT_TRUE(platform_->FileClose(file));
     dup2(savedInput, 0);
     close(savedInput);
-    EXPECT_NE(file, kNullFile);
-    EXPECT_TRUE(platform_->FileClose(file));
 }
 
 TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
@@ -120,6 +125,7 @@ TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
     Write(file, bytes);
     EXPECT_EQ(platform_->FileSize(file), bytes.size());
     EXPECT_EQ(platform_->FileSeek(file, 0), 0u);
+    errno = EINTR;  // left over from elsewhere: no reason to call again
     EXPECT_EQ(Read(file, static_cast<uint32_t>(bytes.size())), bytes);
     // Zero-byte transfers succeed; reading at or beyond the end gives nothing.
     Write(file, {});
@@ -139,10 +145,10 @@ TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
     expected.resize(200);
     expected.push_back(0xAB);
     EXPECT_EQ(ReadWholeFile(path), expected);
-    // A size of 4 GiB - 1 is the failure value, so that file has no size.
+    // Sizes from 4 GiB - 1 (the failure value) up have no answer.
     fs::resize_file(path, 0xFFFFFFFEu);
     EXPECT_EQ(platform_->FileSize(file), 0xFFFFFFFEu);
-    fs::resize_file(path, 0xFFFFFFFFu);
+    fs::resize_file(path, 0x100000001u);
     EXPECT_EQ(platform_->FileSize(file), kPlatformFailure);
     EXPECT_TRUE(platform_->FileClose(file));
 
@@ -189,7 +195,9 @@ TEST_P(PlatformContract, DeleteAndMove) {
     EXPECT_FALSE(Move(temp_.File("folder"), away.File("folder")));
     EXPECT_EQ(ListFolder(away.path()), std::vector<std::string>{"taken.rez"});
     fs::permissions(from, fs::perms::owner_read | fs::perms::owner_exec);
+    const auto descriptors = std::distance(fs::directory_iterator("/proc/self/fd"), {});
     EXPECT_TRUE(Move(from, away.File("moved.rez")));
+    EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), descriptors);
     EXPECT_EQ(ReadWholeFile(away.File("moved.rez")), large);
     EXPECT_EQ(fs::status(away.File("moved.rez")).permissions(),
               fs::perms::owner_read | fs::perms::owner_exec);
@@ -286,6 +294,27 @@ TEST(PosixMove, WithoutTheKernelsNoReplaceRename) {
     EXPECT_EQ(ListFolder(temp.path()), (std::vector<std::string>{"b", "c", "d"}));
     EXPECT_EQ(ReadWholeFile(temp.File("b")), Bytes{2});
     EXPECT_EQ(ReadWholeFile(temp.File("c")), Bytes{1});
+}
+
+// A read that gets part of what it asked for asks again for the rest, into the
+// rest of the buffer: a pipe whose writer pauses between its two pieces.
+TEST(PosixTransfer, APartialReadContinuesWhereItStopped) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::thread writer([&] {
+        EXPECT_EQ(write(ends[1], "abcde", 5), 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_EQ(write(ends[1], "fghijklmno", 10), 10);
+    });
+    char buffer[16] = {};
+    uint32_t done = 0;
+    // A handle is the descriptor plus one.
+    EXPECT_TRUE(DefaultPlatform()->FileRead(ends[0] + 1, buffer, 10, &done));
+    writer.join();
+    EXPECT_EQ(done, 10u);
+    EXPECT_STREQ(buffer, "abcdefghij");
+    close(ends[0]);
+    close(ends[1]);
 }
 
 // SetPlatform swaps the backend that the free functions reach; a FaultPlatform

@@ -78,19 +78,6 @@ TEST(FixtureBuild, Layout1100WithTwoTypesIsByteExact) {
     EXPECT_EQ(BuildResourceFile(file), expected);
 }
 
-TEST(FixtureBuild, EightBitBitmapIsByteExact) {
-    const Bytes expected = {
-        'B', 'M', 70, 0, 0,    0,    0,    0, 0, 0, 62, 0, 0, 0,        // file header
-        40,  0,   0,  0, 3,    0,    0,    0, 2, 0, 0,  0, 1, 0, 8, 0,  // size, 3 x 2, 8 bits
-        0,   0,   0,  0, 8,    0,    0,    0, 0, 0, 0,  0, 0, 0, 0, 0,
-        2,   0,   0,  0, 0,    0,    0,    0,  // 2 colours
-        3,   2,   1,  0, 0x00, 0x80, 0xFF, 0,  // blue, green, red, 0
-        1,   1,   0,  0, 0,    1,    0,    0,  // bottom row first, padded
-    };
-    EXPECT_EQ(BuildBitmapImage(3, 2, 8, {{1, 2, 3}, {0xFF, 0x80, 0x00}}, {0, 1, 0, 1, 1, 0}),
-              expected);
-}
-
 // A description that uses every feature of the format.
 FixtureFile RichFile(int layout) {
     return {.layout = layout,

@@ -8,9 +8,9 @@
 // to another file system a regular file is copied and its source removed; where
 // the file system lacks the no-replace rename, MoveNoReplaceByLink.
 bool MoveNoReplace(const std::string &from, const std::string &to);
-// The same without the kernel's help: a hard link and an unlink (a link cannot
-// replace either), and where there are no hard links (or for a folder) a look
-// before a plain rename.
+// The same without the kernel's help: a look for to, then a hard link and an
+// unlink (a link cannot replace either), and where there are no hard links (or
+// for a folder) a plain rename.
 bool MoveNoReplaceByLink(const std::string &from, const std::string &to);
 // Copies the regular file from to the new file to (which must not exist yet),
 // then removes from. On failure the partial copy is removed and from stays.

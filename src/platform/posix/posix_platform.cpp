@@ -63,8 +63,8 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
     uint32_t ignored;
     uint32_t *moved = done != nullptr ? done : &ignored;
     *moved = 0;
-    const int fd = DescriptorOf(file);
-    if (fd < 0 || (count > 0 && bytes == nullptr)) return false;
+    const int fd = DescriptorOf(file);  // -1, which the system refuses, for no file
+    if (count > 0 && bytes == nullptr) return false;
     while (*moved < count) {
         const size_t piece = std::min(count - *moved, kLargestTransfer);
         const ssize_t n = Retrying([&] {
@@ -117,19 +117,19 @@ bool MoveNoReplace(const std::string &from, const std::string &to) {
 }
 
 bool MoveNoReplaceByLink(const std::string &from, const std::string &to) {
+    struct stat target;
+    if (lstat(to.c_str(), &target) == 0 || errno != ENOENT) return false;
     if (link(from.c_str(), to.c_str()) == 0) {
         if (unlink(from.c_str()) == 0) return true;
         unlink(to.c_str());  // keep the file under one name only: the old one
         return false;
     }
     // These mean that the file system has no hard links (or not for this file, a
-    // folder); then only a look before the rename keeps an existing file.
+    // folder); then the look above is all that keeps an existing file.
     if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP && errno != ENOSYS &&
         errno != EMLINK) {
         return false;
     }
-    struct stat target;
-    if (lstat(to.c_str(), &target) == 0 || errno != ENOENT) return false;
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -193,11 +193,9 @@ class PosixPlatform : public Platform {
     uint32_t FileSize(FileHandle file) override {
         const int fd = DescriptorOf(file);
         struct stat status;
-        if (fd < 0 || fstat(fd, &status) != 0 ||
-            static_cast<uint64_t>(status.st_size) >= kPlatformFailure) {
-            return kPlatformFailure;
-        }
-        return static_cast<uint32_t>(status.st_size);
+        if (fd < 0 || fstat(fd, &status) != 0) return kPlatformFailure;
+        // A size from kPlatformFailure up has no answer but the failure value.
+        return static_cast<uint32_t>(std::min<uint64_t>(status.st_size, kPlatformFailure));
     }
 
     bool FileTruncate(FileHandle file, uint32_t size) override {
