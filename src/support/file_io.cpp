@@ -1,5 +1,7 @@
 #include "support/file_io.h"
 
+#include <algorithm>
+
 #include "support/memory_pool.h"
 #include "support/report_error.h"
 
@@ -69,10 +71,10 @@ int CopyBetweenFiles(FileHandle source, uint32_t sourceOffset, FileHandle destin
     uint32_t remaining = count;
     // One buffer serves every chunk, so a copy of any size needs at most
     // kCopyChunk bytes; without it nothing is copied.
-    void *buffer = MemoryPoolAllocate(count < kCopyChunk ? count : kCopyChunk);
+    void *buffer = MemoryPoolAllocate(std::min(count, kCopyChunk));
     if (buffer != nullptr) {
         while (remaining > 0) {
-            uint32_t chunk = remaining < kCopyChunk ? remaining : kCopyChunk;
+            const uint32_t chunk = std::min(remaining, kCopyChunk);
             if (!ReadAt(source, buffer, sourceOffset, chunk)) break;
             if (!WriteAt(destination, buffer, destinationOffset, chunk)) break;
             sourceOffset += chunk;

@@ -13,23 +13,18 @@ struct BlockHeader {
     BlockHeader *next;
     BlockHeader *prev;
     uint32_t size;
-    uint32_t tag;
 };
 constexpr size_t kHeaderSize = (sizeof(BlockHeader) + 15) & ~static_cast<size_t>(15);
 
-// Marks a header as belonging to a live block of the pool.
-constexpr uint32_t kLiveTag = 0x504F4F4Cu;
-
 struct Pool {
     bool exists = false;
-    uint32_t parameter = 0;
     BlockHeader *first = nullptr;
     uint32_t blocks = 0;
     uint64_t allocations = 0;
 };
 
 Pool pool;
-uint32_t generation = 0;
+uint32_t generation;  // zero before the first pool, as every static is
 
 // The planned failure. It counts allocation attempts from the moment it is set,
 // independently of the pool, so a plan made before the pool exists still holds.
@@ -66,11 +61,10 @@ const BlockHeader *HeaderOf(const void *block) {
 
 }  // namespace
 
-bool MemoryPoolCreate(uint32_t parameter) {
+bool MemoryPoolCreate(uint32_t) {
     if (pool.exists) return false;
     pool = Pool{};
     pool.exists = true;
-    pool.parameter = parameter;
     ++generation;
     return true;
 }
@@ -80,7 +74,6 @@ void MemoryPoolDestroy() {
     BlockHeader *header = pool.first;
     while (header != nullptr) {
         BlockHeader *next = header->next;
-        header->tag = 0;
         std::free(header);
         header = next;
     }
@@ -104,9 +97,7 @@ void *MemoryPoolAllocate(uint32_t size) {
     void *raw = std::calloc(1, kHeaderSize + static_cast<size_t>(size));
     if (raw == nullptr) return nullptr;
     BlockHeader *header = static_cast<BlockHeader *>(raw);
-    header->size = size;
-    header->tag = kLiveTag;
-    header->prev = nullptr;
+    header->size = size;  // prev stays null: calloc gave zeros
     header->next = pool.first;
     if (pool.first != nullptr) pool.first->prev = header;
     pool.first = header;
@@ -118,14 +109,12 @@ void MemoryPoolFree(void *block) {
     // Without a pool every block it handed out is already gone.
     if (block == nullptr || !pool.exists) return;
     BlockHeader *header = HeaderOf(block);
-    if (header->tag != kLiveTag) return;
     if (header->prev != nullptr) {
         header->prev->next = header->next;
     } else {
         pool.first = header->next;
     }
     if (header->next != nullptr) header->next->prev = header->prev;
-    header->tag = 0;
     --pool.blocks;
     std::free(header);
 }
@@ -141,7 +130,7 @@ uint64_t MemoryPoolAllocationCount() {
 void MemoryPoolFailNth(uint32_t n, bool persistent) {
     plan = FailPlan{};
     plan.countdown = n;
-    plan.persistent = persistent && n != 0;
+    plan.persistent = persistent;
 }
 
 bool MemoryPoolFailureFired() {

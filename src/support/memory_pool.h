@@ -8,8 +8,8 @@
 #include <cstdint>
 
 // Creates the one pool. The parameter is the pool's growth size (the system uses
-// 32768); it is kept but blocks are allocated individually. False when a pool
-// exists already or the pool cannot be made.
+// 32768); it means nothing here, as every block is allocated by itself. False
+// when a pool exists already.
 bool MemoryPoolCreate(uint32_t parameter);
 // Frees every block still held and the pool itself. Harmless without a pool.
 void MemoryPoolDestroy();
@@ -24,10 +24,11 @@ uint32_t MemoryPoolGeneration();
 void *MemoryPoolAllocate(uint32_t size);
 // The size a block was allocated with; 0 for null.
 uint32_t MemoryPoolBlockSize(const void *block);
-// Returns a block to the pool. Null is ignored.
+// Returns a block of the current pool to it. Null is ignored.
 void MemoryPoolFree(void *block);
 
-// The largest block the pool hands out (1 GiB).
+// The largest block the pool hands out (1 GiB); with its header it still fits
+// the address space of a 32-bit host.
 constexpr uint32_t MemoryPoolMaxBlock = 0x40000000u;
 
 // Blocks allocated and not yet freed.

@@ -2,8 +2,9 @@
 
 namespace {
 
-int32_t lastCode = 0;
-uint32_t reportCount = 0;
+// Both start at zero, as every static does; ClearReportedErrors puts them back.
+int32_t lastCode;
+uint32_t reportCount;
 
 }  // namespace
 

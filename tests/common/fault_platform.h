@@ -10,15 +10,16 @@
 
 #include "platform/platform.h"
 
-// "open", "read", ...: the kind of call, for messages.
+// "open", "read", ...: the kind of call, for messages; PlatformOp::Count is
+// "allocation", as fault loops that also fail the memory pool use it.
 const char *PlatformOpName(PlatformOp op);
 
 class FaultPlatform : public PlatformWrapper {
   public:
     // Wraps the backend that is current and installs itself; the destructor
     // restores the previous backend.
-    FaultPlatform();
-    ~FaultPlatform() override;
+    FaultPlatform() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
+    ~FaultPlatform() override { SetPlatform(previous_); }
     FaultPlatform(const FaultPlatform &) = delete;
     FaultPlatform &operator=(const FaultPlatform &) = delete;
 
@@ -29,33 +30,54 @@ class FaultPlatform : public PlatformWrapper {
     // The n-th read or write moves only `bytes` bytes (fewer than asked) and succeeds.
     void ShortNth(PlatformOp op, uint32_t n, uint32_t bytes);
     // DiskFreeBytes reports this many free bytes instead of asking the backend.
-    void SetFreeSpace(uint64_t bytes);
-    void ClearFreeSpace();
-    // Every graphics call of kind op fails from now on (or, with fail false, no longer).
-    void FailGraphics(GraphicsOp op, bool fail = true);
-    // Graphics calls of kind op made so far (failed ones included).
-    uint32_t GraphicsCalls(GraphicsOp op) const;
-
-    // Forgets all plans and counts.
+    void SetFreeSpace(uint64_t bytes) {
+        haveFreeSpace_ = true;
+        freeSpace_ = bytes;
+    }
+    // Forgets all plans, counts and the free space set.
     void Reset();
+    // Every graphics call of kind op fails from now on (or, with fail false, no longer).
+    void FailGraphics(GraphicsOp op, bool fail = true) {
+        if (op != GraphicsOp::Count) graphicsFails_[static_cast<int>(op)] = fail;
+    }
+    // Graphics calls of kind op made so far (failed ones included).
+    uint32_t GraphicsCalls(GraphicsOp op) const {
+        return op == GraphicsOp::Count ? 0 : graphicsCalls_[static_cast<int>(op)];
+    }
 
     // Calls of kind op made so far (failed ones included).
-    uint32_t Calls(PlatformOp op) const;
+    uint32_t Calls(PlatformOp op) const { return op < PlatformOp::Count ? calls_[Index(op)] : 0; }
     // True once a planned fault has fired since the last Reset.
     bool Fired() const { return fired_; }
     // Byte counts asked of every read and every write, in order.
     const std::vector<uint32_t> &ReadSizes() const { return readSizes_; }
     const std::vector<uint32_t> &WriteSizes() const { return writeSizes_; }
 
-    FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override;
+    FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
+        return Count(PlatformOp::Open) ? kInvalidFile
+                                       : PlatformWrapper::FileOpen(path, access, disposition);
+    }
     bool FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) override;
     bool FileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) override;
-    uint32_t FileSeek(FileHandle file, uint32_t offset) override;
-    uint32_t FileSize(FileHandle file) override;
-    bool FileTruncate(FileHandle file, uint32_t size) override;
-    bool FileClose(FileHandle file) override;
-    bool FileDelete(const char *path) override;
-    bool FileMove(const char *from, const char *to) override;
+    uint32_t FileSeek(FileHandle file, uint32_t offset) override {
+        return Count(PlatformOp::Seek) ? kPlatformFailure : PlatformWrapper::FileSeek(file, offset);
+    }
+    uint32_t FileSize(FileHandle file) override {
+        return Count(PlatformOp::Size) ? kPlatformFailure : PlatformWrapper::FileSize(file);
+    }
+    bool FileTruncate(FileHandle file, uint32_t size) override {
+        return !Count(PlatformOp::Truncate) && PlatformWrapper::FileTruncate(file, size);
+    }
+    bool FileClose(FileHandle file) override {
+        const bool fails = Count(PlatformOp::Close);  // the real file is closed all the same
+        return PlatformWrapper::FileClose(file) && !fails;
+    }
+    bool FileDelete(const char *path) override {
+        return !Count(PlatformOp::Delete) && PlatformWrapper::FileDelete(path);
+    }
+    bool FileMove(const char *from, const char *to) override {
+        return !Count(PlatformOp::Move) && PlatformWrapper::FileMove(from, to);
+    }
     bool DiskFreeBytes(const char *path, uint64_t *freeBytes) override;
     bool ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) override;
     PaletteHandle PaletteCreate(const PaletteEntry *entries, uint32_t count) override;
@@ -70,12 +92,16 @@ class FaultPlatform : public PlatformWrapper {
         uint32_t shortAt = 0;
         uint32_t shortBytes = 0;
     };
+    static int Index(PlatformOp op) { return static_cast<int>(op); }
     // Counts a call of kind op; true when this call must fail.
     bool Count(PlatformOp op);
     // Counts a graphics call of kind op; true when it must fail.
-    bool CountGraphics(GraphicsOp op);
-    // True when this read or write must be cut to *count bytes.
-    bool CutShort(PlatformOp op, uint32_t *count) const;
+    bool CountGraphics(GraphicsOp op) {
+        ++graphicsCalls_[static_cast<int>(op)];
+        return graphicsFails_[static_cast<int>(op)];
+    }
+    // The bytes that this read or write may move: count, or fewer when planned.
+    uint32_t Cut(PlatformOp op, uint32_t count);
 
     Platform *previous_;
     Plan plans_[static_cast<int>(PlatformOp::Count)];

@@ -10,16 +10,14 @@
 
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "sktest-XXXXXX").string();
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    const char *made = mkdtemp(buffer.data());
-    if (made == nullptr) {
-        ADD_FAILURE() << "cannot make a temporary folder";
+TempDir::TempDir(const std::string &parent) {
+    std::string pattern =
+        ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "sktest-XXXXXX");
+    if (mkdtemp(pattern.data()) == nullptr) {
+        ADD_FAILURE() << "cannot make a temporary folder under " << parent;
         return;
     }
-    path_ = made;
+    path_ = pattern;
 }
 
 TempDir::~TempDir() {
@@ -39,18 +37,14 @@ Bytes Pattern(size_t size, uint8_t seed) {
 }
 
 std::vector<uint8_t> ReadWholeFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    if (!in) return {};
-    std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    return bytes;
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 void WriteWholeFile(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
 }
 
 bool FileExists(const std::string &path) {
@@ -60,9 +54,8 @@ bool FileExists(const std::string &path) {
 
 std::vector<std::string> ListFolder(const std::string &path) {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(path)) {
+    for (const auto &entry : fs::directory_iterator(path))
         names.push_back(entry.path().filename().string());
-    }
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-// A fresh folder under the system's temporary folder, removed with its contents
-// when the object goes.
+// A fresh folder under parent (by default the system's temporary folder),
+// removed with its contents when the object goes.
 class TempDir {
   public:
-    TempDir();
+    explicit TempDir(const std::string &parent = "");
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;

@@ -1,8 +1,12 @@
+// Whole transfers over the platform seam, their error codes, and the copy
+// between files with its one buffer.
 #include "support/file_io.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common/fault_platform.h"
@@ -23,128 +27,127 @@ class FileIoTest : public PoolTest {
             CloseFileHandle(file);
         PoolTest::TearDown();
     }
-    // Opens name, with these contents when given, for the rest of the test.
-    FileHandle Open(const std::string &name, const Bytes *contents = nullptr) {
-        if (contents != nullptr) WriteWholeFile(temp_.File(name), *contents);
-        FileHandle file = OpenFileForAccess(
-            temp_.File(name).c_str(), contents ? kOpenExisting : kCreateAlways, kGenericReadWrite);
-        EXPECT_NE(file, kInvalidFile) << name;
-        open_.push_back(file);
-        return file;
+    // Opens name, holding contents, for the rest of the test.
+    FileHandle Open(const std::string &name, const Bytes &contents) {
+        WriteWholeFile(temp_.File(name), contents);
+        open_.push_back(
+            OpenFileForAccess(temp_.File(name).c_str(), kOpenExisting, kGenericReadWrite));
+        EXPECT_NE(open_.back(), kInvalidFile) << name;
+        return open_.back();
+    }
+    // Expects result to be a failure that reported code (and, for a bad argument,
+    // 6, called no platform function), then forgets the errors, plans and counts.
+    void ExpectError(int result, int32_t code) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(LastReportedError(), code);
+        if (code == 6) {
+            for (PlatformOp op :
+                 {PlatformOp::Read, PlatformOp::Write, PlatformOp::Seek, PlatformOp::Close})
+                EXPECT_EQ(fault_.Calls(op), 0u) << PlatformOpName(op);
+        }
+        EXPECT_EQ(ReportError(code, 0), 4001);
+        ClearReportedErrors();
+        EXPECT_EQ(LastReportedError() + ReportedErrorCount(), 0u);
+        fault_.Reset();
     }
 
     FaultPlatform fault_;
     std::vector<FileHandle> open_;
 };
 
-// Bad arguments (no file, no buffer, a count of 0) fail with 6 without a call
-// of the platform.
 TEST_F(FileIoTest, TransfersAndTheirFailures) {
     EXPECT_EQ(OpenFileForAccess(temp_.File("missing").c_str(), kOpenExisting, kGenericRead),
               kInvalidFile);
-    EXPECT_EQ(ReportedErrorCount(), 0u);
-    CloseFileHandle(kNullFile);
-    CloseFileHandle(kInvalidFile);
-    const Bytes contents = Pattern(16);
-    FileHandle file = Open("given", &contents);
+    EXPECT_EQ(OpenFileForAccess(nullptr, kCreateAlways, kGenericRead), kInvalidFile);
+    const FileHandle file = Open("file", Bytes(12, 0));
+    // No file, no buffer or a count of 0: code 6 without a call of the platform.
     uint8_t buffer[16];
-    EXPECT_EQ(ReadExactly(file, buffer, 0), 0);
-    EXPECT_EQ(LastReportedError(), kErrorBadArgument);
-    EXPECT_EQ(ReadExactly(file, nullptr, 4), 0);
-    EXPECT_EQ(WriteExactly(file, buffer, 0), 0);
-    EXPECT_EQ(WriteExactly(file, nullptr, 4), 0);
-    for (FileHandle none : {kNullFile, kInvalidFile}) {
-        EXPECT_EQ(ReadExactly(none, buffer, 4), 0);
-        EXPECT_EQ(WriteExactly(none, buffer, 4), 0);
-        EXPECT_EQ(SeekFile(none, 0), 0);
-        EXPECT_EQ(ReadAt(none, buffer, 0, 4), 0);
-        EXPECT_EQ(CopyBetweenFiles(none, 0, file, 0, 4), 0);
-        EXPECT_EQ(CopyBetweenFiles(file, 0, none, 0, 4), 0);
+    for (FileHandle none : {kNullFile, kInvalidFile, file}) {
+        const bool bad = none != file;
+        CloseFileHandle(bad ? none : kNullFile);
+        ExpectError(ReadExactly(none, buffer, bad ? 4 : 0), 6);
+        ExpectError(ReadExactly(none, bad ? buffer : nullptr, 4), 6);
+        ExpectError(WriteExactly(none, buffer, bad ? 4 : 0), 6);
+        ExpectError(WriteExactly(none, nullptr, 4), 6);
+        ExpectError(CopyBetweenFiles(none, 0, file, 0, bad ? 4 : 0), 6);
+        ExpectError(CopyBetweenFiles(file, 0, none, 0, bad ? 4 : 0), 6);
+        if (bad) ExpectError(WriteAt(none, buffer, 0, 4), 6);
     }
-    EXPECT_EQ(CopyBetweenFiles(file, 0, file, 0, 0), 0);
-    EXPECT_EQ(LastReportedError(), kErrorBadArgument);
-    EXPECT_EQ(ReportedErrorCount(), 17u);
-    for (PlatformOp op : {PlatformOp::Read, PlatformOp::Write, PlatformOp::Seek, PlatformOp::Close})
-        EXPECT_EQ(fault_.Calls(op), 0u);
 
-    // Whole transfers at offsets; short or failed reads report 7, writes 3,
-    // seeks 2, and a failed seek moves nothing.
-    ClearReportedErrors();
-    file = Open("written");
-    ASSERT_EQ(WriteAt(file, "head", 0, 4), 1);
-    ASSERT_EQ(WriteAt(file, "tail", 8, 4), 1);
+    // Whole transfers at offsets.
+    ASSERT_EQ(WriteAt(file, "head", 0, 4) + WriteAt(file, "tail", 8, 4), 2);
     ASSERT_EQ(WriteAt(file, "ID", 2, 2), 1);
     char text[4] = {};
     ASSERT_EQ(ReadAt(file, text, 8, 4), 1);
     EXPECT_EQ(std::string(text, 4), "tail");
     EXPECT_EQ(ReportedErrorCount(), 0u);
     const Bytes expected = {'h', 'e', 'I', 'D', 0, 0, 0, 0, 't', 'a', 'i', 'l'};
-    EXPECT_EQ(ReadWholeFile(temp_.File("written")), expected);
-    auto expectError = [&](int result, int32_t code) {
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(LastReportedError(), code);
-        EXPECT_EQ(ReportedErrorCount(), 1u);
-        ClearReportedErrors();
-        fault_.Reset();
+    EXPECT_EQ(ReadWholeFile(temp_.File("file")), expected);
+    // Short or failed reads report 7, writes 3, seeks 2 (a cut of -1 fails the call).
+    const std::tuple<PlatformOp, int, std::function<int()>, int32_t> faults[] = {
+        {PlatformOp::Count, 0, [&] { return ReadAt(file, buffer, 8, 8); }, 7},
+        {PlatformOp::Read, 3, [&] { return ReadAt(file, buffer, 0, 8); }, 7},
+        {PlatformOp::Read, -1, [&] { return ReadAt(file, buffer, 0, 8); }, 7},
+        {PlatformOp::Write, 0, [&] { return WriteAt(file, "abcd", 0, 4); }, 3},
+        {PlatformOp::Write, -1, [&] { return WriteExactly(file, "abcd", 4); }, 3},
+        {PlatformOp::Seek, -1, [&] { return ReadAt(file, buffer, 0, 4); }, 2},
+        {PlatformOp::Seek, -1, [&] { return WriteAt(file, buffer, 0, 4); }, 2},
     };
-    expectError(ReadAt(file, buffer, 8, 8), kErrorRead);  // past the end of the file
-    fault_.ShortNth(PlatformOp::Read, 1, 3);
-    expectError(ReadAt(file, buffer, 0, 8), kErrorRead);
-    fault_.FailNth(PlatformOp::Read, 1);
-    expectError(ReadAt(file, buffer, 0, 8), kErrorRead);
-    fault_.ShortNth(PlatformOp::Write, 1, 0);
-    expectError(WriteAt(file, "abcd", 0, 4), kErrorWrite);
-    fault_.FailNth(PlatformOp::Write, 1);
-    expectError(WriteExactly(file, "abcd", 4), kErrorWrite);
-    fault_.FailNth(PlatformOp::Seek, 1, true);
-    EXPECT_EQ(ReadAt(file, buffer, 0, 4), 0);
-    EXPECT_EQ(WriteAt(file, buffer, 0, 4), 0);
-    EXPECT_EQ(fault_.Calls(PlatformOp::Read) + fault_.Calls(PlatformOp::Write), 0u);
-    EXPECT_EQ(LastReportedError(), kErrorSeek);
-    EXPECT_EQ(ReadWholeFile(temp_.File("written")), expected);
+    for (const auto &[op, cut, call, code] : faults) {
+        if (cut < 0) fault_.FailNth(op, 1);
+        if (cut >= 0) fault_.ShortNth(op, 1, static_cast<uint32_t>(cut));
+        ExpectError(call(), code);
+    }
+    EXPECT_EQ(ReadWholeFile(temp_.File("file")), expected);
 }
 
-TEST_F(FileIoTest, CopyMovesLargeCountsInChunksAndStopsAtAFailure) {
+// Records the pool size of the buffer of every read: the copy's one buffer.
+class BufferSizes : public PlatformWrapper {
+  public:
+    BufferSizes() : PlatformWrapper(CurrentPlatform()) { previous_ = SetPlatform(this); }
+    ~BufferSizes() override { SetPlatform(previous_); }
+    bool FileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) override {
+        sizes.push_back(MemoryPoolBlockSize(buffer));
+        return PlatformWrapper::FileRead(file, buffer, count, done);
+    }
+    std::vector<uint32_t> sizes;
+
+  private:
+    Platform *previous_;
+};
+
+TEST_F(FileIoTest, CopyMovesLargeCountsInChunksThroughOneBufferAndStopsAtAFailure) {
     const Bytes source = Pattern(260000);
     const Bytes filler(100, 0xAB);
-    FileHandle from = Open("source", &source);
-    FileHandle to = Open("destination", &filler);
+    const FileHandle from = Open("source", source);
+    FileHandle to = Open("destination", filler);
     const uint64_t allocations = MemoryPoolAllocationCount();
-    ASSERT_EQ(CopyBetweenFiles(from, 5000, to, 100, 250000), 1);
-    EXPECT_EQ(fault_.ReadSizes(), (std::vector<uint32_t>{100000, 100000, 50000}));
-    EXPECT_EQ(fault_.WriteSizes(), (std::vector<uint32_t>{100000, 100000, 50000}));
-    EXPECT_EQ(MemoryPoolAllocationCount() - allocations, 1u);
+    {
+        BufferSizes buffers;
+        ASSERT_EQ(CopyBetweenFiles(from, 5000, to, 100, 250000), 1);
+        ASSERT_EQ(CopyBetweenFiles(from, 60, to, 0, 4), 1);
+        EXPECT_EQ(buffers.sizes, (std::vector<uint32_t>{100000, 100000, 100000, 4}));
+    }
+    EXPECT_EQ(fault_.ReadSizes(), (std::vector<uint32_t>{100000, 100000, 50000, 4}));
+    EXPECT_EQ(fault_.WriteSizes(), fault_.ReadSizes());
+    EXPECT_EQ(MemoryPoolAllocationCount() - allocations, 2u);
     EXPECT_EQ(ReportedErrorCount(), 0u);
     Bytes expected = filler;
     expected.insert(expected.end(), source.begin() + 5000, source.begin() + 255000);
+    std::copy(source.begin() + 60, source.begin() + 64, expected.begin());
     EXPECT_EQ(ReadWholeFile(temp_.File("destination")), expected);
 
+    // A copy stops at a failed write, at the end of the source, and without a buffer.
+    to = Open("second", {});
     fault_.Reset();
-    ASSERT_EQ(CopyBetweenFiles(from, 60, to, 0, 4), 1);
-    EXPECT_EQ(fault_.ReadSizes(), (std::vector<uint32_t>{4}));
-
-    // A copy stops at a failed write, at a short read, and without a buffer.
-    fault_.Reset();
-    to = Open("second");
     fault_.FailNth(PlatformOp::Write, 2);
-    EXPECT_EQ(CopyBetweenFiles(from, 0, to, 0, 150000), 0);
-    EXPECT_EQ(LastReportedError(), kErrorCopy);
-    EXPECT_EQ(fault_.ReadSizes(), (std::vector<uint32_t>{100000, 50000}));
-    EXPECT_EQ(fault_.Calls(PlatformOp::Write), 2u);
+    ExpectError(CopyBetweenFiles(from, 0, to, 0, 150000), 4);
     EXPECT_EQ(ReadWholeFile(temp_.File("second")), Bytes(source.begin(), source.begin() + 100000));
-
-    fault_.Reset();
-    ClearReportedErrors();
-    EXPECT_EQ(CopyBetweenFiles(from, 0, to, 0, 310000), 0);  // 50000 bytes fewer than asked for
-    EXPECT_EQ(LastReportedError(), kErrorCopy);
-    EXPECT_EQ(fault_.WriteSizes(), (std::vector<uint32_t>{100000, 100000}));
-
-    fault_.Reset();
-    ClearReportedErrors();
+    const int result = CopyBetweenFiles(from, 160000, to, 0, 100001);  // 1 byte too many
+    EXPECT_EQ(fault_.WriteSizes(), (std::vector<uint32_t>{100000}));
+    ExpectError(result, 4);
     MemoryPoolFailNth(1);
-    EXPECT_EQ(CopyBetweenFiles(from, 0, to, 0, 100), 0);
-    EXPECT_TRUE(MemoryPoolFailureFired());
-    EXPECT_EQ(LastReportedError(), kErrorCopy);
+    ExpectError(CopyBetweenFiles(from, 0, to, 0, 100), 4);
     EXPECT_EQ(fault_.Calls(PlatformOp::Read) + fault_.Calls(PlatformOp::Write), 0u);
 }
 
