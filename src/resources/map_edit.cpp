@@ -9,11 +9,12 @@
 namespace {
 
 // The largest value of the signed 16-bit offsets (reference runs, names) and of
-// the unsigned name-list offset. The name-list offset also bounds the counts:
-// 65535 bytes hold far fewer than the 32768 types or entries of a type that a
+// the unsigned name-list offset, which is 30 + 8 x types + 12 x entries and so
+// always even: 65534. The name-list offset also bounds the counts: 65534 bytes
+// hold far fewer than the 32768 types or entries of a type that a
 // count-minus-one field can hold.
 constexpr int32_t kMaxSignedOffset = 0x7FFF;
-constexpr uint32_t kMaxNameListOffset = 0xFFFF;
+constexpr int32_t kMaxNameListOffset = 0xFFFE;
 
 // A copy of a map block under edit. size always equals the copy's map length
 // field; block changes with every insertion or cut.
@@ -57,10 +58,12 @@ bool Cut(MapCopy *copy, uint32_t offset, uint32_t count) {
     return true;
 }
 
-// Moves the name list by delta bytes; false when it would leave the field's range.
+// Moves the name list by delta bytes; false when it would pass the field's
+// limit. A removal moves it back by the size of what went, so it stays behind
+// the type list.
 bool MoveNameList(uint8_t *map, int32_t delta) {
     int32_t moved = static_cast<int32_t>(MapNameListOffset(map)) + delta;
-    if (moved < 0 || moved > static_cast<int32_t>(kMaxNameListOffset)) return false;
+    if (moved > kMaxNameListOffset) return false;
     SetMapNameListOffset(map, static_cast<uint16_t>(moved));
     return true;
 }
@@ -189,19 +192,6 @@ void FillReference(uint8_t *map, uint32_t ref, int16_t id, int16_t nameOffset, u
     SetRefSlot(map, ref, slot);
 }
 
-// Whether ref is one of the entries in the run of typeEntry.
-bool IsEntryOf(const uint8_t *map, uint32_t typeEntry, uint32_t ref) {
-    uint32_t types = MapTypeCount(map);
-    if (typeEntry < kTypeListOffset || typeEntry >= TypeEntryAt(types) ||
-        (typeEntry - kTypeListOffset) % kTypeEntrySize != 0) {
-        return false;
-    }
-    uint32_t count = TypeRefCount(map, typeEntry);
-    uint32_t first = RefEntryAt(map, typeEntry, 0);
-    return ref >= first && ref < first + kRefEntrySize * count &&
-           (ref - first) % kRefEntrySize == 0;
-}
-
 }  // namespace
 
 bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const uint8_t *name) {
@@ -223,7 +213,6 @@ bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const 
 }
 
 bool RemoveMapEntry(uint8_t **map, uint32_t typeEntry, uint32_t ref) {
-    if (!IsEntryOf(*map, typeEntry, ref)) return false;
     MapCopy copy;
     if (!StartCopy(*map, &copy)) return false;
     if (RefName(copy.block, ref) != nullptr && !RemoveName(&copy, ref)) {
