@@ -199,8 +199,8 @@ int16_t AppendHandle(Handle source, Handle destination) {
     MemoryPoolFree(destinationRecord);
     MemoryPoolFree(*destination);
     *destination = data;
+    // MemoryError is 0 from the allocation of the joined block.
     EnterRecord(record, destination, static_cast<int32_t>(total), number);
-    memoryError = kNoError;
     return 0;
 }
 

@@ -8,12 +8,13 @@
 
 namespace {
 
-// The largest value of the signed 16-bit offsets (reference runs, names) and of
-// the unsigned name-list offset, which is 30 + 8 x types + 12 x entries and so
-// always even: 65534. The name-list offset also bounds the counts: 65534 bytes
-// hold far fewer than the 32768 types or entries of a type that a
-// count-minus-one field can hold.
-constexpr int32_t kMaxSignedOffset = 0x7FFF;
+// The largest values the 16-bit offset fields can take. A name offset is any
+// signed 16-bit value; a run offset is 8 x types + 12 x entries, so a multiple
+// of 4; the unsigned name-list offset is 30 more than that, so even. The
+// name-list offset also bounds the counts: 65534 bytes hold far fewer than the
+// 32768 types or entries of a type that a count-minus-one field can hold.
+constexpr int32_t kMaxNameOffset = 0x7FFF;
+constexpr int32_t kMaxRunOffset = 0x7FFC;
 constexpr int32_t kMaxNameListOffset = 0xFFFE;
 
 // A copy of a map block under edit. size always equals the copy's map length
@@ -79,7 +80,7 @@ bool ShiftRuns(uint8_t *map, int32_t from, int32_t delta) {
         int32_t offset = TypeRefListOffset(map, typeEntry);
         if (offset < from) continue;
         int32_t shifted = offset + delta;
-        if (TypeRefCount(map, typeEntry) > 0 && shifted > kMaxSignedOffset) fits = false;
+        if (TypeRefCount(map, typeEntry) > 0 && shifted > kMaxRunOffset) fits = false;
         SetTypeRefListOffset(map, typeEntry, static_cast<int16_t>(shifted));
     }
     return fits;
@@ -105,7 +106,7 @@ bool RemoveName(MapCopy *copy, uint32_t ref) {
 bool AppendName(MapCopy *copy, const uint8_t *name, int16_t *offset) {
     uint32_t length = 1u + name[0];
     int32_t at = static_cast<int32_t>(copy->size - MapNameListOffset(copy->block));
-    if (at > kMaxSignedOffset || !Insert(copy, copy->size, name, length)) return false;
+    if (at > kMaxNameOffset || !Insert(copy, copy->size, name, length)) return false;
     *offset = static_cast<int16_t>(at);
     return true;
 }
@@ -153,11 +154,11 @@ bool AddFirstReference(MapCopy *copy, uint32_t typeEntry, const uint8_t *name, u
     if (!SetName(copy, 0, name, nameOffset)) return false;
     uint32_t nameList = MapNameListOffset(copy->block);
     int32_t runOffset = static_cast<int32_t>(nameList - kTypeListOffset);
-    if (runOffset > kMaxSignedOffset) return false;
+    if (runOffset > kMaxRunOffset) return false;
     SetTypeRefListOffset(copy->block, typeEntry, static_cast<int16_t>(runOffset));
     if (!Insert(copy, nameList, nullptr, kRefEntrySize)) return false;
     SetTypeRefCount(copy->block, typeEntry, 1);
-    // The name list starts at most 30 + 32767 bytes in, so this move stays in range.
+    // The name list starts at most 30 + 32764 bytes in, so this move stays in range.
     MoveNameList(copy->block, kRefEntrySize);
     *ref = nameList;
     return true;

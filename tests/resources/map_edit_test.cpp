@@ -1,6 +1,6 @@
-// Map-block edits byte by byte, the limits of the offset fields, and
-// all-or-nothing edits when memory runs out. The orders a map keeps over long
-// runs of edits are checked by the session test of write_resource_test.cpp.
+// Map-block edits at the limits of the offset fields, and all-or-nothing edits
+// when memory runs out. What edits make of a map is checked by the session test
+// of write_resource_test.cpp.
 #include "resources/map_edit.h"
 
 #include <gtest/gtest.h>
@@ -35,12 +35,15 @@ Bytes MapBytesOf(const FixtureFile &file) {
     const Bytes bytes = BuildResourceFile(file);
     return Bytes(bytes.begin() + MapOffsetOf(bytes), bytes.end());
 }
-// A type of n entries, unnamed or with names of 255 characters.
+// A type of n entries, unnamed or with names of 255 characters but the last
+// (254).
 FixtureType Many(uint32_t type, int n, bool named = false) {
     FixtureType many{type, {}};
-    for (int i = 0; i < n; ++i)
-        many.resources.push_back(Ref(static_cast<int16_t>(i),
-                                     named ? std::optional(std::string(255, 'n')) : std::nullopt));
+    for (int i = 0; i < n; ++i) {
+        const std::string name(i + 1 < n ? 255 : 254, 'n');
+        many.resources.push_back(
+            Ref(static_cast<int16_t>(i), named ? std::optional(name) : std::nullopt));
+    }
     return many;
 }
 
@@ -54,8 +57,8 @@ class MapEditTest : public PoolTest {
         if (map_ != nullptr) DisposePointer(map_);
         map_ = CopyMapBlock(MapBytesOf(file).data());
     }
-    bool Add(uint32_t type, int16_t id, const std::string &name, uint32_t slot = 1) {
-        return AddMapEntry(&map_, type, id, slot, Str255Of(name).data());
+    bool Add(uint32_t type, int16_t id, const std::string &name) {
+        return AddMapEntry(&map_, type, id, 1, Str255Of(name).data());
     }
     bool Remove(uint32_t type, int16_t id) {
         uint32_t typeEntry = 0;
@@ -72,54 +75,36 @@ class MapEditTest : public PoolTest {
     uint8_t *map_ = nullptr;
 };
 
-TEST_F(MapEditTest, EditsGiveExactlyTheseBytes) {
-    // Ids added 5 then 3 stand as 5, 3; the run of a type without entries goes
-    // behind all others.
-    FixtureFile expected = Base();
-    expected.types.insert(expected.types.begin(), FixtureType{kPICT, {}});
-    Load(expected);
-    ASSERT_TRUE(Add(kSTR, 5, "five", 11) && Add(kSTR, 3, "three", 12) && Add(kPICT, 9, "", 7));
-    expected.types[2].resources.push_back(Ref(5, "five", 11));
-    expected.types[2].resources.push_back(Ref(3, "three", 12));
-    expected.types[0].resources.push_back(Ref(9, std::nullopt, 7));
-    expected.runOrder = {1, 2, 0};
-    EXPECT_EQ(Block(), MapBytesOf(expected));
-    // Re-adding an id replaces its entry in place; the new name goes last.
-    const uint32_t ref = FindResource(map_, kFsTI, 128, nullptr);
-    ASSERT_TRUE(Add(kFsTI, 128, "omega", 9));
-    EXPECT_EQ(FindResource(map_, kFsTI, 128, nullptr), ref);
-    EXPECT_EQ(LoadU32(map_ + ref + 4), 0x02000000u);
-    EXPECT_EQ(RefSlot(map_, ref), 9u);
-    const std::string names = "\1s\4five\5three\5omega";
-    EXPECT_EQ(Bytes(map_ + MapNameListOffset(map_), map_ + MapLength(map_)), Text(names));
-}
-
-// An edit that would pass the limit of an offset field changes nothing.
+// An edit that reaches the limit of an offset field is made; one that would
+// pass it is refused and changes nothing.
 TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
-    // 30 + 8 + 12 x 5457 = 65522: one more entry brings the name list to
-    // 65534, its largest offset, and another would pass it.
+    // The name list at 30 + 8 + 12 x 5457 = 65522: one entry more takes it to 65534.
     Load(WithTypes({Many(kFsTI, 5457)}));
     EXPECT_TRUE(Add(kFsTI, 9998, ""));
     EXPECT_TRUE(Refused(kFsTI, 9999, ""));
     EXPECT_TRUE(Add(kFsTI, 5, "")) << "replacing an entry needs no room";
-    // The STR run begins at 16 + 12 x 2729 = 32764; moving it by 12 passes 32767.
-    Load(WithTypes({Many(kFsTI, 2729), {kSTR, {Ref(1, std::nullopt)}}}));
+    // The STR run at 16 + 12 x 2728 = 32752: moved by 12 it reaches 32764.
+    Load(WithTypes({Many(kFsTI, 2728), {kSTR, {Ref(1, std::nullopt)}}}));
+    EXPECT_TRUE(Add(kFsTI, 9998, ""));
     EXPECT_TRUE(Refused(kFsTI, 9999, ""));
     EXPECT_TRUE(Add(kSTR, 2, ""));
     // A type without entries has no run to move out of reach.
     Load(WithTypes({Many(kFsTI, 2729), {kSTR, {}}}));
     EXPECT_TRUE(Add(kFsTI, 9999, ""));
     EXPECT_TRUE(ValidateMapBlock(map_, MapLength(map_)));
-    // A new type's run would begin at 8 + 8 + 12 x 2730 = 32776.
+    // A new type's run at 8 + 8 + 12 x 2729 = 32764, or 12 bytes further.
+    Load(WithTypes({Many(kFsTI, 2729)}));
+    EXPECT_TRUE(Add(kSTR, 1, ""));
     Load(WithTypes({Many(kFsTI, 2730)}));
     EXPECT_TRUE(Refused(kSTR, 1, ""));
-    // 128 names of 255 characters fill the name list up to offset 32768.
+    // 128 names fill the name list to 32767 bytes: a name may begin there.
     Load(WithTypes({Many(kFsTI, 128, true)}));
-    EXPECT_TRUE(Refused(kFsTI, 500, "x"));
-    EXPECT_TRUE(Add(kFsTI, 500, ""));
+    EXPECT_TRUE(Add(kFsTI, 500, "x"));
+    EXPECT_TRUE(Refused(kFsTI, 501, "y"));
+    EXPECT_TRUE(Add(kFsTI, 501, ""));
     // Renaming the last name frees its bytes first, so the new one fits.
-    EXPECT_TRUE(Add(kFsTI, 127, "y"));
-    EXPECT_EQ(map_[MapLength(map_) - 1], 'y');
+    EXPECT_TRUE(Add(kFsTI, 500, "yz"));
+    EXPECT_EQ(map_[MapLength(map_) - 1], 'z');
 }
 
 // Makes the n-th allocation of each edit fail for n = 1, 2, ...: every failure

@@ -185,18 +185,25 @@ TEST_F(WriteResourceTest, WritesThatTouchNothing) {
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(expected));
 }
 
-// A file whose map has moved since it was read (10 more dead bytes in front)
-// is written by its own map, and the map in memory takes the file's offsets.
+// A file whose map has moved since it was read (10 more dead bytes in front):
+// data that would be appended is refused, as the map block describes another
+// data area; data written in place follows the file's own map, and the map in
+// memory takes the file's offsets.
 TEST_F(WriteResourceTest, WriteFollowsTheMapOfTheFile) {
     const std::string path = OpenBase();
-    Handle h = Get(kFsTI, 129);
+    Handle grown = GrowFish(), h = Get(kFsTI, 129);
     FixtureFile moved = Base();
     moved.deadData = Pattern(17, 1);
-    WriteWholeFile(path, BuildResourceFile(moved));
+    const Bytes image = BuildResourceFile(moved);
+    WriteWholeFile(path, image);
+    WriteResource(grown);
+    EXPECT_EQ(ResourceError(), kDiskFull);
+    EXPECT_EQ(ReadWholeFile(path), image);
     (*h)[0] = 0xFF;
     MarkResourceChanged(h);
     WriteResource(h);
     ASSERT_EQ(ResourceError(), kResourceOk);
+    moved.types[0].resources[0].attributes = 0x02;  // the fish still waits in memory
     moved.types[0].resources[1] = Res(129, std::nullopt, BytesOf(h));
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(moved));
     EXPECT_EQ(BytesOf(Get(kSTR, 1)), Pattern(12, 4));
@@ -233,8 +240,9 @@ TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {
 
 // A random session of adds, removals, changes, writes, write-backs and
 // reopenings on one file, against a model of the orders a map keeps (types,
-// and their runs, in the order they were made, entries in the order they were
-// added, names in the order they were set) and of the data. After every step the map block in
+// and their runs, in the order they were made; entries in the order they were
+// added, an entry added again keeping its place; names in the order they were
+// set) and of the data. After every step the map block in
 // memory, laid over the file's header and data area, must parse strictly and hold the model, data
 // included for every resource not waiting in memory; after every write the file on disk must be
 // exactly that image.
@@ -337,8 +345,15 @@ class Session {
         if (entries_.size() == 1) return;
         const Entry old = *entry;
         const uint32_t length = MapLength(FindFileRecord(ref_)->map);
+        const Bytes before = ReadWholeFile(path_);
         RemoveResource(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
+        // On disk only the dead-bytes counter changes (a negative one is replaced).
+        Bytes after = ReadWholeFile(path_);
+        const int32_t dead = GetI32(before, kDeadBytesField);
+        EXPECT_EQ(GetI32(after, kDeadBytesField), std::max(dead, 0) + std::ssize(old.data));
+        PutI32(after, kDeadBytesField, dead);
+        EXPECT_EQ(after, before);
         std::erase_if(entries_, [&](const Entry &e) { return e.key == old.key; });
         std::erase(names_, old.key);
         const bool lastOfType = std::none_of(entries_.begin(), entries_.end(), [&](const Entry &e) {
