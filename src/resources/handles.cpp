@@ -152,12 +152,9 @@ void DisposePictureHandle(Handle h) {
         // A registered Handle too small for a picture record has no bitmap to free.
         HandleRecord *record = FindRecord(h);
         if (record == nullptr || record->size >= static_cast<int32_t>(sizeof(PictureRecord))) {
+            // The record goes with the Handle, so its fields are left as they are.
             PictureRecord *picture = reinterpret_cast<PictureRecord *>(*h);
-            if (picture->bitmap != nullptr) {
-                DisposePointer(picture->bitmap);
-                picture->bitmap = nullptr;
-                picture->bits = nullptr;
-            }
+            if (picture->bitmap != nullptr) DisposePointer(picture->bitmap);
         }
     }
     DisposeHandle(h);
@@ -202,8 +199,8 @@ int16_t AppendHandle(Handle source, Handle destination) {
     MemoryPoolFree(destinationRecord);
     MemoryPoolFree(*destination);
     *destination = data;
+    // MemoryError is 0 from the allocation of the joined block.
     EnterRecord(record, destination, static_cast<int32_t>(total), number);
-    memoryError = kNoError;
     return 0;
 }
 

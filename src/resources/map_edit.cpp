@@ -8,12 +8,14 @@
 
 namespace {
 
-// The largest value of the signed 16-bit offsets (reference runs, names) and of
-// the unsigned name-list offset. The name-list offset also bounds the counts:
-// 65535 bytes hold far fewer than the 32768 types or entries of a type that a
-// count-minus-one field can hold.
-constexpr int32_t kMaxSignedOffset = 0x7FFF;
-constexpr uint32_t kMaxNameListOffset = 0xFFFF;
+// The largest values the 16-bit offset fields can take. A name offset is any
+// signed 16-bit value; a run offset is 8 x types + 12 x entries, so a multiple
+// of 4; the unsigned name-list offset is 30 more than that, so even. The
+// name-list offset also bounds the counts: 65534 bytes hold far fewer than the
+// 32768 types or entries of a type that a count-minus-one field can hold.
+constexpr int32_t kMaxNameOffset = 0x7FFF;
+constexpr int32_t kMaxRunOffset = 0x7FFC;
+constexpr int32_t kMaxNameListOffset = 0xFFFE;
 
 // A copy of a map block under edit. size always equals the copy's map length
 // field; block changes with every insertion or cut.
@@ -57,10 +59,12 @@ bool Cut(MapCopy *copy, uint32_t offset, uint32_t count) {
     return true;
 }
 
-// Moves the name list by delta bytes; false when it would leave the field's range.
+// Moves the name list by delta bytes; false when it would pass the field's
+// limit. A removal moves it back by the size of what went, so it stays behind
+// the type list.
 bool MoveNameList(uint8_t *map, int32_t delta) {
     int32_t moved = static_cast<int32_t>(MapNameListOffset(map)) + delta;
-    if (moved < 0 || moved > static_cast<int32_t>(kMaxNameListOffset)) return false;
+    if (moved > kMaxNameListOffset) return false;
     SetMapNameListOffset(map, static_cast<uint16_t>(moved));
     return true;
 }
@@ -76,7 +80,7 @@ bool ShiftRuns(uint8_t *map, int32_t from, int32_t delta) {
         int32_t offset = TypeRefListOffset(map, typeEntry);
         if (offset < from) continue;
         int32_t shifted = offset + delta;
-        if (TypeRefCount(map, typeEntry) > 0 && shifted > kMaxSignedOffset) fits = false;
+        if (TypeRefCount(map, typeEntry) > 0 && shifted > kMaxRunOffset) fits = false;
         SetTypeRefListOffset(map, typeEntry, static_cast<int16_t>(shifted));
     }
     return fits;
@@ -102,7 +106,7 @@ bool RemoveName(MapCopy *copy, uint32_t ref) {
 bool AppendName(MapCopy *copy, const uint8_t *name, int16_t *offset) {
     uint32_t length = 1u + name[0];
     int32_t at = static_cast<int32_t>(copy->size - MapNameListOffset(copy->block));
-    if (at > kMaxSignedOffset || !Insert(copy, copy->size, name, length)) return false;
+    if (at > kMaxNameOffset || !Insert(copy, copy->size, name, length)) return false;
     *offset = static_cast<int16_t>(at);
     return true;
 }
@@ -150,11 +154,11 @@ bool AddFirstReference(MapCopy *copy, uint32_t typeEntry, const uint8_t *name, u
     if (!SetName(copy, 0, name, nameOffset)) return false;
     uint32_t nameList = MapNameListOffset(copy->block);
     int32_t runOffset = static_cast<int32_t>(nameList - kTypeListOffset);
-    if (runOffset > kMaxSignedOffset) return false;
+    if (runOffset > kMaxRunOffset) return false;
     SetTypeRefListOffset(copy->block, typeEntry, static_cast<int16_t>(runOffset));
     if (!Insert(copy, nameList, nullptr, kRefEntrySize)) return false;
     SetTypeRefCount(copy->block, typeEntry, 1);
-    // The name list starts at most 30 + 32767 bytes in, so this move stays in range.
+    // The name list starts at most 30 + 32764 bytes in, so this move stays in range.
     MoveNameList(copy->block, kRefEntrySize);
     *ref = nameList;
     return true;
@@ -189,19 +193,6 @@ void FillReference(uint8_t *map, uint32_t ref, int16_t id, int16_t nameOffset, u
     SetRefSlot(map, ref, slot);
 }
 
-// Whether ref is one of the entries in the run of typeEntry.
-bool IsEntryOf(const uint8_t *map, uint32_t typeEntry, uint32_t ref) {
-    uint32_t types = MapTypeCount(map);
-    if (typeEntry < kTypeListOffset || typeEntry >= TypeEntryAt(types) ||
-        (typeEntry - kTypeListOffset) % kTypeEntrySize != 0) {
-        return false;
-    }
-    uint32_t count = TypeRefCount(map, typeEntry);
-    uint32_t first = RefEntryAt(map, typeEntry, 0);
-    return ref >= first && ref < first + kRefEntrySize * count &&
-           (ref - first) % kRefEntrySize == 0;
-}
-
 }  // namespace
 
 bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const uint8_t *name) {
@@ -223,7 +214,6 @@ bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const 
 }
 
 bool RemoveMapEntry(uint8_t **map, uint32_t typeEntry, uint32_t ref) {
-    if (!IsEntryOf(*map, typeEntry, ref)) return false;
     MapCopy copy;
     if (!StartCopy(*map, &copy)) return false;
     if (RefName(copy.block, ref) != nullptr && !RemoveName(&copy, ref)) {

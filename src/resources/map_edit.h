@@ -19,11 +19,12 @@
 // already has an entry with that id, that entry is overwritten in place (the
 // count stays; its old name goes, the new one is appended). *map may be replaced
 // by a bigger block. False when there is no memory, or when the edit would pass
-// the limits of the 16-bit fields: a name-list offset beyond 65535, or a
-// reference run or a name beginning beyond 32767.
+// the limits of the 16-bit fields: a name-list offset beyond 65534 (it is
+// always even), a reference run beginning beyond 32764 (run offsets are
+// multiples of 4) or a name beginning beyond 32767.
 bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const uint8_t *name);
 
-// Removes the reference entry ref of the type entry typeEntry, its name, and
-// the type entry when ref was its last. False when there is no memory or ref is
-// not one of typeEntry's entries.
+// Removes the reference entry ref of the type entry typeEntry (as a lookup
+// gives them), its name, and the type entry when ref was its last. False when
+// there is no memory.
 bool RemoveMapEntry(uint8_t **map, uint32_t typeEntry, uint32_t ref);

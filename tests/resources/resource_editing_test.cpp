@@ -4,10 +4,10 @@
 // session test of write_resource_test.cpp.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <optional>
 #include <tuple>
-#include <vector>
 
-#include "common/fault_platform.h"
 #include "common/resource_test.h"
 #include "resources/map_block.h"
 #include "resources/open_files.h"
@@ -18,211 +18,155 @@ namespace {
 // Room that adding or marking needs beyond the resource's own bytes.
 constexpr uint64_t kMargin = 280;
 
-// A 4 x 2 picture of 8 bits per pixel with a full colour table: its image takes
-// 14 + 40 + 1024 + 8 bytes.
-Bytes Picture() {
-    return Bitmap(4, 2, 8);
-}
-
-// FsTI 128 "alpha" (20 bytes), FsTI 129 "beta" (3 bytes), PICT 1 (a picture).
-FixtureFile Content(int32_t deadBytes = 5) {
-    FixtureFile file =
-        Described({{kFsTI, {Res(128, "alpha", Pattern(20, 1)), Res(129, "beta", Pattern(3, 50))}},
-                   {kPICT, {Res(1, std::nullopt, Picture())}}});
-    file.kind = kSkFs;
-    file.deadBytes = deadBytes;
-    return file;
-}
-
 class ResourceEditingTest : public ResourceFileTest {
   protected:
-    uint16_t OpenContent(int32_t deadBytes = 5) {
-        const uint16_t ref = Open(Write("content.rez", Content(deadBytes)));
-        EXPECT_NE(ref, kNoFile);
-        return ref;
+    // FsTI 128 "alpha" (20 bytes), FsTI 129 (3 bytes), PICT 1 (a picture), and
+    // a dead-bytes counter of -7.
+    void SetUp() override {
+        ResourceFileTest::SetUp();
+        FixtureFile file =
+            Described({{kFsTI, {Res(128, "alpha", Pattern(20)), Res(129, {}, {1, 2, 3})}},
+                       {kPICT, {Res(1, std::nullopt, Bitmap(4, 2, 8))}}});
+        file.deadBytes = -7;
+        ref_ = Open(path_ = Write("content.rez", file));
     }
-    Handle Filled(size_t size, uint8_t first) {
-        return Own(HandleWith(Pattern(size, first)), kSkFs);
+    Handle Filled(size_t size) { return Own(HandleWith(Pattern(size)), kSkFs); }
+    // Whether h is marked changed in its map.
+    static bool Marked(Handle h) {
+        HandleLocation where;
+        return FindHandle(h, &where) && RefAttributes(where.file->map, where.ref) == 0x02;
     }
 
-    // The attribute byte of the entry that holds h.
-    static uint8_t Attributes(Handle h) {
-        HandleLocation where;
-        EXPECT_TRUE(FindHandle(h, &where));
-        return RefAttributes(where.file->map, where.ref);
-    }
-    Bytes OnDisk() { return ReadWholeFile(temp_.File("content.rez")); }
-    int32_t DeadBytesOnDisk() { return GetI32(OnDisk(), kDeadBytesField); }
+    std::string path_;
+    uint16_t ref_ = 0;
 };
 
-TEST_F(ResourceEditingTest, AddRefusesHandlesItCannotTake) {
-    const uint16_t ref = OpenContent();
-    AddResource(nullptr, kSkFs, 1, nullptr);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    // A Handle that a map already holds, whether loaded or added.
-    AddResource(Get(kFsTI, 128), kSkFs, 1, nullptr);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    Handle added = Filled(4, 0);
+// A platform whose current folder cannot be had: there is none, or it is too
+// long for the buffer (then "." stands in the buffer, and its length is given).
+class FolderPlatform : public FaultPlatform {
+  public:
+    explicit FolderPlatform(bool tooLong) : tooLong_(tooLong) {}
+    uint32_t CurrentFolder(char *out, uint32_t capacity) override {
+        if (tooLong_) std::strcpy(out, ".");
+        return tooLong_ ? capacity : 0;
+    }
+
+  private:
+    bool tooLong_;
+};
+
+// Refused: adding a Handle that is null, in a map (loaded or added) or not
+// registered, or with no file current; marking or removing a Handle in no map;
+// an edit without memory. Adding needs more free space than the data and a
+// margin (else -34), marking changed the same for the stored size (else -194),
+// which for a picture is its bitmap image; a failed query counts as no room,
+// and without a current file the current folder's disk is asked. A refused
+// edit changes nothing in memory or on disk.
+TEST_F(ResourceEditingTest, EditsAreRefusedWithoutChangeOrNeedFreeSpace) {
+    FaultPlatform fault;
+    Handle added = Filled(4), none = Filled(100), alpha = Get(kFsTI, 128), pict = Get(kPICT, 1);
     AddResource(added, kSkFs, 1, nullptr);
-    ASSERT_EQ(ResourceError(), kResourceOk);
-    AddResource(added, kSkFs, 2, nullptr);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    // Adding an id again replaces its entry in place; the replaced Handle is out
-    // of the map but still the caller's.
-    Handle fish = Filled(10, 0x40);
-    AddResource(fish, kSkFs, 1, Str255Of("fish").data());
-    EXPECT_EQ(HomeResourceFile(added), -1);
-    EXPECT_EQ(BytesOf(added), Pattern(4, 0));
-    EXPECT_EQ(InfoOf(fish), std::tuple(1, kSkFs, Str255Of("fish")));
-    // A Handle the registry does not know has no number to store.
     MemoryPoolFailNth(3);
     Handle unknown = NewHandle(8);
     MemoryPoolFailNth(0);
-    ASSERT_EQ(HandleNumber(unknown), 0u);
-    AddResource(unknown, kSkFs, 3, nullptr);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    DisposeHandle(unknown);
-    // No file is current.
-    UseResourceFile(42);
-    AddResource(Filled(4, 0), kSkFs, 4, nullptr);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    UseResourceFile(ref);
-    EXPECT_EQ(CountOneResources(kSkFs), 1);
-
-    // Without memory for the edit, the map stays as it was.
-    Handle h = Filled(4, 0);
-    for (uint32_t n = 1;; ++n) {
-        ASSERT_LT(n, 50u);
-        MemoryPoolFailNth(n);
-        AddResource(h, kSkFs, 7, Str255Of("seven").data());
-        const bool fired = MemoryPoolFailureFired();
-        MemoryPoolFailNth(0);
-        if (!fired) break;
-        EXPECT_EQ(ResourceError(), kCannotAdd);
+    const Bytes before = ReadWholeFile(path_);
+    const uint32_t picture = 14 + 40 + 1024 + 8;
+    constexpr int kNoFolder = -2, kLongFolder = -3;
+    const struct {
+        char edit;  // add, mark or remove
+        Handle h;
+        int16_t error;
+        uint64_t freeSpace = 1u << 30;
+        int failing = -1;  // a platform call, the allocation, or the current folder
+        bool noFile = false;
+    } rows[] = {
+        {'a', nullptr, kCannotAdd},
+        {'a', alpha, kCannotAdd},
+        {'a', added, kCannotAdd},
+        {'a', unknown, kCannotAdd},
+        {'a', none, kCannotAdd, 1u << 30, -1, true},
+        {'a', none, kCannotAdd, 1u << 30, kAllocationFault},
+        {'a', none, kDiskFull, 100 + kMargin},
+        {'a', none, kDiskFull, 1u << 30, Op(PlatformOp::FreeSpace)},
+        {'m', none, kResourceNotFound},
+        {'m', nullptr, kResourceNotFound},
+        {'m', alpha, kCannotAdd, 20 + kMargin},
+        {'m', pict, kCannotAdd, picture + kMargin},
+        {'m', alpha, kCannotAdd, 1u << 30, kNoFolder, true},
+        {'m', alpha, kCannotAdd, 1u << 30, kLongFolder, true},
+        {'r', none, kCannotRemove},
+        {'r', nullptr, kCannotRemove},
+        {'r', alpha, kCannotRemove, 1u << 30, kAllocationFault},
+    };
+    for (const auto &row : rows) {
+        fault.SetFreeSpace(row.freeSpace);
+        if (row.failing >= 0 && row.failing < kAllocationFault)
+            fault.FailNth(PlatformOp(row.failing), fault.Calls(PlatformOp(row.failing)) + 1);
+        if (row.noFile) UseResourceFile(42);
+        {
+            std::optional<FolderPlatform> folder;
+            if (row.failing <= kNoFolder) folder.emplace(row.failing == kLongFolder);
+            MemoryPoolFailNth(row.failing == kAllocationFault ? 1 : 0);
+            row.edit == 'a'   ? AddResource(row.h, kSkFs, 2, nullptr)
+            : row.edit == 'm' ? MarkResourceChanged(row.h)
+                              : RemoveResource(row.h);
+            MemoryPoolFailNth(0);
+        }
+        UseResourceFile(ref_);
+        EXPECT_EQ(ResourceError(), row.error) << &row - rows;
+        EXPECT_FALSE(Marked(alpha) || Marked(pict));
         EXPECT_EQ(CountOneResources(kSkFs), 1);
-        EXPECT_EQ(HomeResourceFile(h), -1);
+        EXPECT_EQ(CountOneResources(kFsTI), 2);
     }
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(GetResource(kSkFs, 7), h);
-}
-
-// A platform whose current folder cannot be had.
-class NoFolderPlatform : public FaultPlatform {
-  public:
-    uint32_t CurrentFolder(char *, uint32_t) override { return 0; }
-};
-
-// Adding needs more free space than the data and a margin (else -34); marking
-// changed needs the same for the resource's stored size (else -194), which for
-// a picture is its bitmap image. A failed query counts as no room.
-TEST_F(ResourceEditingTest, EditsNeedFreeSpaceForTheirData) {
-    FaultPlatform fault;
-    OpenContent();
-    Handle h = Filled(100, 0);
-    fault.SetFreeSpace(100 + kMargin);
-    AddResource(h, kSkFs, 1, nullptr);
-    EXPECT_EQ(ResourceError(), kDiskFull);
-    EXPECT_EQ(CountOneResources(kSkFs), 0);
-    fault.FailNth(PlatformOp::FreeSpace, fault.Calls(PlatformOp::FreeSpace) + 1);
-    fault.SetFreeSpace(1u << 30);
-    AddResource(h, kSkFs, 1, nullptr);
-    EXPECT_EQ(ResourceError(), kDiskFull);
+    DisposeHandle(unknown);
+    EXPECT_EQ(ReadWholeFile(path_), before);
+    // One byte more is enough; without a current file the free space asked
+    // is the current folder's.
     fault.SetFreeSpace(100 + kMargin + 1);
-    AddResource(h, kSkFs, 1, nullptr);
+    AddResource(none, kSkFs, 1, nullptr);
     EXPECT_EQ(ResourceError(), kResourceOk);
-
-    for (const auto &[type, id, size] :
-         {std::tuple{kFsTI, 128, uint64_t{20}}, std::tuple{kPICT, 1, uint64_t{Picture().size()}}}) {
-        Handle resource = Get(type, static_cast<int16_t>(id));
-        fault.SetFreeSpace(size + kMargin);
-        MarkResourceChanged(resource);
-        EXPECT_EQ(ResourceError(), kCannotAdd);
-        EXPECT_EQ(Attributes(resource), 0);
+    EXPECT_EQ(HomeResourceFile(added), -1) << "replaced, and the caller's again";
+    EXPECT_EQ(InfoOf(none), std::tuple(1, kSkFs, Str255Of("")));
+    for (auto [h, size] : {std::pair{alpha, 20u}, std::pair{pict, picture}}) {
         fault.SetFreeSpace(size + kMargin + 1);
-        MarkResourceChanged(resource);
-        EXPECT_EQ(ResourceError(), kResourceOk);
-        EXPECT_EQ(Attributes(resource), 0x02);
+        MarkResourceChanged(h);
+        EXPECT_TRUE(Marked(h));
     }
-
-    for (Handle none : {Filled(4, 0), static_cast<Handle>(nullptr)}) {
-        MarkResourceChanged(none);
-        EXPECT_EQ(ResourceError(), kResourceNotFound);
-    }
-
-    // Without a current file the free space of the current folder is asked;
-    // when the current folder cannot be had there is no room.
-    Handle beta = Get(kFsTI, 129);
+    Handle three = Get(kFsTI, 129);
     UseResourceFile(42);
-    const uint32_t queries = fault.Calls(PlatformOp::FreeSpace);
     fault.SetFreeSpace(3 + kMargin + 1);
-    MarkResourceChanged(beta);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(fault.Calls(PlatformOp::FreeSpace), queries + 1);
-    NoFolderPlatform noFolder;
-    MarkResourceChanged(beta);
-    EXPECT_EQ(ResourceError(), kCannotAdd);
-    EXPECT_EQ(noFolder.Calls(PlatformOp::FreeSpace), 0u);
+    MarkResourceChanged(three);
+    EXPECT_TRUE(Marked(three));
 }
 
-TEST_F(ResourceEditingTest, RemovalDropsTheEntryAndCountsItsBytesAsDeadOrIsRefused) {
+// A load whose read or allocation fails gives nothing and keeps nothing.
+TEST_F(ResourceEditingTest, FailedLoadsKeepNothing) {
+    Handle h = nullptr;
+    ForEachFault(
+        {Op(PlatformOp::Read), kAllocationFault}, [] {}, [&] { h = GetResource(kFsTI, 129); },
+        [&](int, bool fired) {
+            EXPECT_EQ(h == nullptr, fired);
+            ReleaseResource(h);
+        });
+}
+
+// A removal leaves the Handle to the caller and counts the bytes of the
+// resource as dead, a picture its stored image; a file that cannot be opened
+// keeps its counter while the removal stands. What else a removal does is
+// checked by the session test.
+TEST_F(ResourceEditingTest, RemovalCountsItsBytesAsDead) {
+    Handle alpha = Get(kFsTI, 128), three = Get(kFsTI, 129);
     FaultPlatform fault;
-    OpenContent(5);
-    const Bytes before = OnDisk();
-    Handle h = Get(kFsTI, 128);
-    RemoveResource(h);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(CountOneResources(kFsTI), 1);
-    EXPECT_TRUE(NotFound(GetResource(kFsTI, 128)));
-    // Only the counter changed on disk.
-    Bytes after = OnDisk();
-    EXPECT_EQ(GetI32(after, kDeadBytesField), 25);
-    PutI32(after, kDeadBytesField, 5);
-    EXPECT_EQ(after, before);
-    // The Handle is the caller's now, untouched.
-    ReleaseResource(h);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);
-    EXPECT_EQ(BytesOf(h), Pattern(20, 1));
-    EXPECT_EQ(InfoOf(Get(kFsTI, 129)), std::tuple(129, kFsTI, Str255Of("beta")));
-
-    // A removed Handle can be added again, last in its run now; removed again,
-    // it counts its Handle's size. A picture counts its stored image.
-    AddResource(h, kFsTI, 128, Str255Of("alpha").data());
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(GetResource(kFsTI, 128), h);
-    EXPECT_EQ(GetOneIndexedResource(kFsTI, 2), h);
-    RemoveResource(h);
-    EXPECT_EQ(DeadBytesOnDisk(), 45);
-    RemoveResource(Get(kPICT, 1));
-    EXPECT_EQ(DeadBytesOnDisk(), static_cast<int32_t>(45 + Picture().size()));
-    CloseAll();
-    const std::vector<FlatResource> flat = FlatResources(Parse(OnDisk()), false);
-    ASSERT_EQ(flat.size(), 1u);
-    EXPECT_EQ(flat[0], (FlatResource{kFsTI, 129, "beta", Pattern(3, 50), 0}));
-
-    // A negative counter is replaced, not added to.
-    const uint16_t ref = OpenContent(-7);
-    RemoveResource(Get(kFsTI, 129));
-    EXPECT_EQ(DeadBytesOnDisk(), 3);
-    // Refused: a Handle in no map, and an edit without memory (nothing changes,
-    // in memory or on disk). A file that cannot be opened keeps its counter
-    // while the removal stands.
-    for (Handle none : {Filled(4, 0), static_cast<Handle>(nullptr)}) {
-        RemoveResource(none);
-        EXPECT_EQ(ResourceError(), kCannotRemove);
-    }
-    Handle alpha = Get(kFsTI, 128);
-    MemoryPoolFailNth(1);
     RemoveResource(alpha);
-    MemoryPoolFailNth(0);
-    EXPECT_EQ(ResourceError(), kCannotRemove);
-    EXPECT_EQ(HomeResourceFile(alpha), ref);
-    EXPECT_EQ(DeadBytesOnDisk(), 3);
+    RemoveResource(Get(kPICT, 1));
+    EXPECT_EQ(BytesOf(alpha), Pattern(20));
+    EXPECT_EQ(GetI32(ReadWholeFile(path_), kDeadBytesField), 20 + 14 + 40 + 1024 + 8);
     EXPECT_EQ(fault.Calls(PlatformOp::Close), fault.Calls(PlatformOp::Open)) << "every file closed";
     fault.FailNth(PlatformOp::Open, fault.Calls(PlatformOp::Open) + 1);
-    RemoveResource(alpha);
+    RemoveResource(three);
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(CountOneResources(kFsTI), 0);
-    EXPECT_EQ(DeadBytesOnDisk(), 3);
+    EXPECT_EQ(GetI32(ReadWholeFile(path_), kDeadBytesField), 20 + 14 + 40 + 1024 + 8);
 }
 
 }  // namespace

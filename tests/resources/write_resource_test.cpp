@@ -11,31 +11,33 @@
 #include <tuple>
 #include <vector>
 
-#include "common/fault_platform.h"
 #include "common/resource_test.h"
 #include "resources/map_block.h"
 #include "resources/open_files.h"
 #include "resources/picture_image.h"
 #include "support/byte_order.h"
-#include "support/memory_pool.h"
 
 namespace {
 
 // FsTI 128 of 80 bytes, two more resources, and 7 dead bytes in front.
-FixtureFile Base(int32_t deadBytes = 7) {
+FixtureFile Base() {
     FixtureFile file;
-    file.deadBytes = deadBytes;
+    file.deadBytes = 7;
     file.deadData = Pattern(7, 1);
     file.types = {
-        {kFsTI, {Res(128, "fish", Pattern(80, 2), 0x20), Res(129, std::nullopt, Pattern(30, 3))}},
+        {kFsTI, {Res(128, "fish", Pattern(80, 2)), Res(129, std::nullopt, Pattern(30, 3), 0x20)}},
         {kSTR, {Res(1, "s", Pattern(12, 4))}},
     };
     return file;
 }
 
-bool SameBytes(const Bytes &a, const Bytes &b, size_t from, size_t to) {
-    return to <= a.size() && to <= b.size() &&
-           std::equal(a.begin() + from, a.begin() + to, b.begin() + from);
+// The resources of a file, attributes aside: a write in place clears those of
+// entries without changes of their own, a compaction keeps them.
+std::vector<FlatResource> Content(const FixtureFile &file) {
+    std::vector<FlatResource> flat = FlatResources(file);
+    for (FlatResource &resource : flat)
+        resource.attributes = 0;
+    return flat;
 }
 
 class WriteResourceTest : public ResourceFileTest {
@@ -47,18 +49,15 @@ class WriteResourceTest : public ResourceFileTest {
     }
     // FsTI 128 grown from 80 to 100 bytes in memory and marked changed.
     Handle GrowFish() {
-        Handle h = Get(kFsTI, 128);
-        Handle extra = HandleWith(Pattern(20, 50));
+        Handle h = Get(kFsTI, 128), extra = HandleWith(Pattern(20, 50));
         EXPECT_EQ(AppendHandle(extra, h), 0);
         DisposeHandle(extra);
         MarkResourceChanged(h);
-        EXPECT_EQ(ResourceError(), kResourceOk);
         return h;
     }
     // FsTI 128 replaced by a resource of 60 bytes under the same id and name.
     Handle ShrinkFish() {
         RemoveResource(Get(kFsTI, 128));
-        EXPECT_EQ(ResourceError(), kResourceOk);
         return Add(Pattern(60, 60), kFsTI, 128, "fish");
     }
     Handle AddNew() { return Add(Pattern(50, 5), kWnew, 5, "added"); }
@@ -69,104 +68,82 @@ class WriteResourceTest : public ResourceFileTest {
     }
     // Writes h, or for null writes the current file back; true on success.
     static bool Act(Handle h) {
-        if (h != nullptr) {
-            WriteResource(h);
-            return ResourceError() == kResourceOk;
+        if (h == nullptr) {
+            const ResourceFileRecord *file = CurrentFileRecord();
+            return WriteBackResourceFile(file->map, file->path) == 1;
         }
-        const ResourceFileRecord *file = CurrentFileRecord();
-        return WriteBackResourceFile(file->map, file->path) == 1;
-    }
-
-    struct WriteCase {
-        const char *name;
-        Handle (WriteResourceTest::*prepare)();
-        FixtureFile expected;  // the file's resources after the write
-        bool overOldBlock;     // else behind the data area (or no data, for a write-back)
-        int32_t dead;          // the dead-bytes counter after the write
-    };
-    // 100 bytes over 80, 60 over 80, a new resource, and an in-place write-back.
-    static std::vector<WriteCase> Cases() {
-        FixtureFile grown = Base(), shrunk = Base(), added = Base(), removed = Base();
-        Bytes &fish = grown.types[0].resources[0].data;
-        const Bytes extra = Pattern(20, 50);
-        fish.insert(fish.end(), extra.begin(), extra.end());
-        shrunk.types[0].resources[0] = Res(128, "fish", Pattern(60, 60));
-        added.types.push_back({kWnew, {Res(5, "added", Pattern(50, 5))}});
-        removed.types.pop_back();
-        return {{"append", &WriteResourceTest::GrowFish, grown, false, 7 + 100},
-                {"in place", &WriteResourceTest::ShrinkFish, shrunk, true, 7 + 80 + 20},
-                {"new", &WriteResourceTest::AddNew, added, false, 7},
-                {"write-back", &WriteResourceTest::RemoveString, removed, false, 7 + 12}};
+        WriteResource(h);
+        return ResourceError() == kResourceOk;
     }
 };
 
-// Without a fault each write puts exactly its block where it belongs and leaves
-// every other byte of the data area alone. Then for each fault (the n-th call
-// of a kind, every size query from the n-th on, the n-th allocation) for n = 1,
-// 2, ... until it no longer fires: a failed write reports failure and leaves
-// the file as it was, and the map in memory still fits the file: every
-// resource is read right, and the write-back at closing stores each as it should.
+// Without a fault each write puts exactly its block (byte count and data) over
+// the old block or where the map was, and counts its dead bytes; no other byte
+// in front of the map changes. Then every open, read, write, seek, size query,
+// truncation and allocation in turn fails: a failed write reports failure and
+// leaves the file as it was, and the map in memory still fits the file, so that
+// every resource reads right and the write-back at closing stores each.
 TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
-    struct Fault {
-        std::string name;
-        PlatformOp op;  // Count: an allocation
-        bool persistent;
-    };
-    std::vector<Fault> faults = {{"every size query", PlatformOp::Size, true},
-                                 {"allocation", PlatformOp::Count, false}};
-    for (PlatformOp op : {PlatformOp::Open, PlatformOp::Read, PlatformOp::Write, PlatformOp::Seek,
-                          PlatformOp::Size, PlatformOp::Truncate})
-        faults.push_back({PlatformOpName(op), op, false});
-
-    for (const WriteCase &c : Cases()) {
+    FixtureFile grown = Base(), shrunk = Base(), added = Base(), removed = Base();
+    Bytes &fish = grown.types[0].resources[0].data;
+    const Bytes extra = Pattern(20, 50);
+    fish.insert(fish.end(), extra.begin(), extra.end());
+    shrunk.types[0].resources[0] = Res(128, "fish", Pattern(60, 60));
+    added.types.push_back({kWnew, {Res(5, "added", Pattern(50, 5))}});
+    removed.types.pop_back();
+    const struct {
+        const char *name;
+        Handle (WriteResourceTest::*prepare)();
+        FixtureFile expected;  // the file's resources after the write
+        bool overOldBlock;     // else where the map was
+        int32_t dead;          // the dead-bytes counter after the write
+    } cases[] = {{"100 over 80", &WriteResourceTest::GrowFish, grown, false, 7 + 100},
+                 {"60 over 80", &WriteResourceTest::ShrinkFish, shrunk, true, 7 + 80 + 20},
+                 {"new", &WriteResourceTest::AddNew, added, false, 7},
+                 {"write-back", &WriteResourceTest::RemoveString, removed, false, 7 + 12}};
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        const std::vector<FlatResource> expected = FlatResources(c.expected);
+        const std::vector<FlatResource> expected = Content(c.expected);
         const std::string path = OpenBase();
         const uint32_t oldOffset = *Find(Parse(ReadWholeFile(path)), kFsTI, 128)->dataOffset;
         Handle h = (this->*c.prepare)();
+        ASSERT_EQ(ResourceError(), kResourceOk);
         const Bytes before = ReadWholeFile(path);
         ASSERT_TRUE(Act(h));
         const Bytes fresh = ReadWholeFile(path);
-        const FixtureFile parsed = Parse(fresh);
-        EXPECT_EQ(FlatResources(parsed), expected);
-        EXPECT_EQ(parsed.deadBytes, c.dead);
-        const size_t oldMap = MapOffsetOf(before);
-        const size_t start = c.overOldBlock ? 256 + oldOffset : oldMap;
-        // The block written: the byte count and the data.
+        EXPECT_EQ(Content(Parse(fresh)), expected);
+        EXPECT_EQ(Find(Parse(fresh), kFsTI, 129)->attributes, c.overOldBlock ? 0 : 0x20);
         Bytes block;
         if (h != nullptr) {
-            const Bytes data = BytesOf(h);
             block = Bytes(4);
-            PutU32(block, 0, static_cast<uint32_t>(data.size()));
-            block.insert(block.end(), data.begin(), data.end());
+            PutU32(block, 0, static_cast<uint32_t>(GetHandleSize(h)));
+            block.insert(block.end(), *h, *h + GetHandleSize(h));
         }
+        const size_t oldMap = MapOffsetOf(before),
+                     start = c.overOldBlock ? 256 + oldOffset : oldMap;
+        Bytes want(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(oldMap));
+        want.resize(std::max(oldMap, start + block.size()));
+        std::copy(block.begin(), block.end(), want.begin() + static_cast<std::ptrdiff_t>(start));
+        PutI32(want, kDeadBytesField, c.dead);
         EXPECT_EQ(DataLengthOf(fresh), DataLengthOf(before) + (c.overOldBlock ? 0 : block.size()));
-        EXPECT_TRUE(SameBytes(before, fresh, 16, kDeadBytesField));
-        EXPECT_TRUE(SameBytes(before, fresh, kDeadBytesField + 4, start));
-        EXPECT_TRUE(SameBytes(block, Bytes(fresh.begin() + start, fresh.end()), 0, block.size()));
-        EXPECT_TRUE(SameBytes(before, fresh, std::min(start + block.size(), oldMap), oldMap));
+        ASSERT_GE(fresh.size(), want.size());
+        EXPECT_TRUE(std::equal(want.begin() + 16, want.end(), fresh.begin() + 16));
         CloseAll();
-        EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), expected);
 
-        for (const Fault &fault : faults) {
-            bool fired = true;
-            for (uint32_t n = 1; fired && n < 200; ++n) {
-                SCOPED_TRACE(testing::Message() << fault.name << " " << n);
+        Handle target = nullptr;
+        Bytes old;
+        bool ok = false;
+        ForEachFault(
+            {Op(PlatformOp::Open), Op(PlatformOp::Read), Op(PlatformOp::Write),
+             Op(PlatformOp::Seek), Op(PlatformOp::Size), Op(PlatformOp::Truncate),
+             kAllocationFault},
+            [&] {
                 OpenBase();
-                Handle h = (this->*c.prepare)();
-                const Bytes old = ReadWholeFile(path);
-                bool ok = false;
-                {
-                    FaultPlatform platform;
-                    if (fault.op == PlatformOp::Count) {
-                        MemoryPoolFailNth(n);
-                    } else {
-                        platform.FailNth(fault.op, n, fault.persistent);
-                    }
-                    ok = Act(h);
-                    fired = platform.Fired() || MemoryPoolFailureFired();
-                    MemoryPoolFailNth(0);
-                }
+                target = (this->*c.prepare)();
+                old = ReadWholeFile(path);
+            },
+            [&] { ok = Act(target); },
+            [&](int kind, bool fired) {
                 const Bytes now = ReadWholeFile(path);
                 if (!fired) {
                     EXPECT_TRUE(ok);
@@ -176,17 +153,14 @@ TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
                 } else {
                     // A failed read of the old length makes the write append
                     // instead; a write that did not get through never succeeds.
-                    EXPECT_TRUE(fault.op != PlatformOp::Write && fault.op != PlatformOp::Truncate &&
-                                !fault.persistent);
-                    EXPECT_EQ(FlatResources(Parse(now)), expected);
+                    EXPECT_TRUE(kind != Op(PlatformOp::Write) && kind != Op(PlatformOp::Truncate));
+                    EXPECT_EQ(Content(Parse(now)), expected);
                 }
                 for (const FlatResource &resource : expected)
                     EXPECT_EQ(BytesOf(Get(resource.type, resource.id)), resource.data) << resource;
                 CloseAll();
-                EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), expected);
-                if (HasFatalFailure()) return;
-            }
-        }
+                EXPECT_EQ(Content(Parse(ReadWholeFile(path))), expected);
+            });
     }
 }
 
@@ -194,21 +168,45 @@ TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
 // resource without data is refused (-34) and left to the write-back.
 TEST_F(WriteResourceTest, WritesThatTouchNothing) {
     const std::string path = OpenBase();
-    Handle loaded = Get(kFsTI, 129);
+    const std::pair<Handle, int16_t> writes[] = {
+        {Get(kFsTI, 129), kResourceOk},
+        {Own(HandleWith(Pattern(4, 4)), kWnew), kResourceNotFound},
+        {nullptr, kResourceNotFound},
+        {Add(Bytes{}, kWnew, 3, "empty"), kDiskFull}};
     FaultPlatform platform;
-    for (auto [h, error] : {std::pair{loaded, kResourceOk},
-                            std::pair{Own(HandleWith(Pattern(4, 4)), kWnew), kResourceNotFound},
-                            std::pair{Handle(nullptr), kResourceNotFound}}) {
+    for (auto [h, error] : writes) {
         WriteResource(h);
         EXPECT_EQ(ResourceError(), error);
     }
-    WriteResource(Add(Bytes{}, kWnew, 3, "empty"));
-    EXPECT_EQ(ResourceError(), kDiskFull);
     EXPECT_EQ(platform.Calls(PlatformOp::Open), 0u);
     CloseAll();
     FixtureFile expected = Base();
     expected.types.push_back({kWnew, {Res(3, "empty")}});
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(expected));
+}
+
+// A file whose map has moved since it was read (10 more dead bytes in front):
+// data that would be appended is refused, as the map block describes another
+// data area; data written in place follows the file's own map, and the map in
+// memory takes the file's offsets.
+TEST_F(WriteResourceTest, WriteFollowsTheMapOfTheFile) {
+    const std::string path = OpenBase();
+    Handle grown = GrowFish(), h = Get(kFsTI, 129);
+    FixtureFile moved = Base();
+    moved.deadData = Pattern(17, 1);
+    const Bytes image = BuildResourceFile(moved);
+    WriteWholeFile(path, image);
+    WriteResource(grown);
+    EXPECT_EQ(ResourceError(), kDiskFull);
+    EXPECT_EQ(ReadWholeFile(path), image);
+    (*h)[0] = 0xFF;
+    MarkResourceChanged(h);
+    WriteResource(h);
+    ASSERT_EQ(ResourceError(), kResourceOk);
+    moved.types[0].resources[0].attributes = 0x02;  // the fish still waits in memory
+    moved.types[0].resources[1] = Res(129, std::nullopt, BytesOf(h));
+    EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(moved));
+    EXPECT_EQ(BytesOf(Get(kSTR, 1)), Pattern(12, 4));
 }
 
 // A picture is stored as its bitmap file image, with the pixel offset 1078 and
@@ -241,26 +239,15 @@ TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {
 }
 
 // A random session of adds, removals, changes, writes, write-backs and
-// reopenings on one file, against a model of the orders a map keeps (types in
-// list order, entries in run order, runs and names in the order they were made)
-// and of the data. After every step the map block in memory, laid over the
-// file's header and data area, must parse strictly and hold the model, data
-// included for every resource not waiting in memory; after every write the file
-// on disk must be exactly that image.
+// reopenings on one file, against a model of the orders a map keeps (types,
+// and their runs, in the order they were made; entries in the order they were
+// added, an entry added again keeping its place; names in the order they were
+// set) and of the data. After every step the map block in
+// memory, laid over the file's header and data area, must parse strictly and hold the model, data
+// included for every resource not waiting in memory; after every write the file on disk must be
+// exactly that image.
 class Session {
   public:
-    using Key = std::pair<uint32_t, int16_t>;
-    struct Entry {
-        int16_t id = 0;
-        std::optional<std::string> name;
-        Bytes data;
-        bool marked = false;  // changed in memory, not yet in the file
-    };
-    struct Type {
-        uint32_t type = 0;
-        std::vector<Entry> entries;
-    };
-
     Session(WriteResourceTest *test, uint32_t seed) : test_(test), random_(seed) {}
 
     void Run(int steps) {
@@ -270,176 +257,172 @@ class Session {
                       {kSTR, {Res(5, "five", RandomData())}}};
         for (const FixtureType &t : file.types) {
             for (const FixtureResource &r : t.resources)
-                AddEntry({t.type, r.id}, r.name, r.data, false);
+                Put({t.type, r.id}, r.name, r.data, false);
         }
         path_ = test_->Write("session.rez", file);
         ref_ = test_->Open(path_);
-        void (Session::*const actions[])() = {
-            &Session::Add,    &Session::Add,    &Session::Add,    &Session::Remove,
-            &Session::Change, &Session::Change, &Session::Remove, &Session::Remove,
-            &Session::Write,  &Session::Write,  &Session::Write,  &Session::Write,
-            &Session::Update, &Session::Force,  &Session::Close,  &Session::Close};
-        for (int step = 0; step < steps && !::testing::Test::HasFailure(); ++step) {
+        for (int step = 0; step < steps && !testing::Test::HasFailure(); ++step) {
             SCOPED_TRACE(testing::Message() << "step " << step);
-            (this->*actions[Below(16)])();
+            const uint32_t action = Below(16);
+            if (action < 3) {
+                Add();
+            } else if (action == 3 || action == 6 || action == 7) {
+                Remove();
+            } else if (action < 6) {
+                Change();
+            } else if (action < 12) {
+                Write();
+            } else if (action == 13) {
+                SetResourceCompaction(3);
+                forced_ = true;
+            } else {
+                WriteBack(action != 12);
+            }
             MemoryImage();
         }
-        Close();
+        WriteBack(true);
         test_->CloseAll();
     }
 
   private:
-    uint32_t Below(uint32_t n) { return static_cast<uint32_t>(random_() % n); }
+    using Key = std::pair<uint32_t, int16_t>;
+    struct Entry {
+        Key key;
+        std::optional<std::string> name;
+        Bytes data;
+        bool marked = false;  // changed in memory, not yet in the file
+    };
+
+    uint32_t Below(size_t n) { return static_cast<uint32_t>(random_() % n); }
     Bytes RandomData() {
         Bytes data(1 + Below(300));
         for (uint8_t &byte : data)
             byte = static_cast<uint8_t>(random_());
         return data;
     }
-    Type *TypeOf(uint32_t type) {
-        auto it = std::find_if(types_.begin(), types_.end(),
-                               [&](const Type &t) { return t.type == type; });
-        return it == types_.end() ? nullptr : &*it;
-    }
-    Entry *EntryOf(const Key &key) {
-        Type *t = TypeOf(key.first);
-        auto it = std::find_if(t->entries.begin(), t->entries.end(),
-                               [&](const Entry &e) { return e.id == key.second; });
-        return it == t->entries.end() ? nullptr : &*it;
+    Entry *Find(const Key &key) {
+        auto it = std::find_if(entries_.begin(), entries_.end(),
+                               [&](const Entry &e) { return e.key == key; });
+        return it == entries_.end() ? nullptr : &*it;
     }
     // A new type goes last, with its run behind all others; an entry that keeps
     // its name keeps its place in the name list, any other name goes last.
-    void AddEntry(const Key &key, const std::optional<std::string> &name, const Bytes &data,
-                  bool marked) {
-        if (TypeOf(key.first) == nullptr) {
-            types_.push_back({key.first, {}});
-            runs_.push_back(key.first);
-        }
-        Entry *entry = EntryOf(key);
+    void Put(const Key &key, const std::optional<std::string> &name, const Bytes &data,
+             bool marked) {
+        if (std::find(types_.begin(), types_.end(), key.first) == types_.end())
+            types_.push_back(key.first);
+        Entry *entry = Find(key);
         if (entry == nullptr || entry->name != name) {
             std::erase(names_, key);
             if (name) names_.push_back(key);
         }
-        if (entry == nullptr) entry = &TypeOf(key.first)->entries.emplace_back();
-        *entry = {key.second, name, data, marked};
+        if (entry == nullptr) entry = &entries_.emplace_back();
+        *entry = {key, name, data, marked};
     }
     // A resource the model holds, and its Handle, which must hold its data.
-    std::pair<Key, Handle> Existing() {
-        std::vector<Key> keys;
-        for (const Type &t : types_) {
-            for (const Entry &e : t.entries)
-                keys.emplace_back(t.type, e.id);
-        }
-        const Key key = keys[Below(static_cast<uint32_t>(keys.size()))];
-        Handle h = test_->Get(key.first, key.second);
-        EXPECT_EQ(BytesOf(h), EntryOf(key)->data);
-        return {key, h};
-    }
-    bool AnyMarked() {
-        bool any = false;
-        for (const Type &t : types_) {
-            for (const Entry &e : t.entries)
-                any = any || e.marked;
-        }
-        return any;
+    std::pair<Entry *, Handle> Existing() {
+        Entry *entry = &entries_[Below(entries_.size())];
+        Handle h = test_->Get(entry->key.first, entry->key.second);
+        EXPECT_EQ(BytesOf(h), entry->data);
+        return {entry, h};
     }
 
     void Add() {
         const Key key{std::array{kData, kFsTI, kSTR, kWnew}[Below(4)],
                       static_cast<int16_t>(static_cast<int>(Below(12)) - 3)};
-        const std::string name(Below(8) == 0 ? 255 : (Below(4) == 0 ? 0 : Below(20)),
-                               static_cast<char>('a' + Below(26)));
+        const size_t length = Below(8) == 0 ? 255 : (Below(4) == 0 ? 0 : Below(20));
+        const std::string name(length, static_cast<char>('a' + Below(26)));
         const Bytes data = RandomData();
         test_->Add(data, key.first, key.second, name);
-        AddEntry(key, name.empty() ? std::nullopt : std::optional(name), data, true);
+        Put(key, name.empty() ? std::nullopt : std::optional(name), data, true);
     }
-    // Removes a resource, and two times in three adds one of at most its size
-    // under the same type, id and name, as an update replaces one. The last
-    // resource stays, so that the data area keeps a block for added entries
-    // to point at.
+    // Removes a resource (its type too when it was the last), and two times in
+    // three adds one of at most its size under the same type, id and name, as
+    // an update replaces one. The last resource stays, so that the data area
+    // keeps a block for added entries to point at.
     void Remove() {
-        const auto [key, h] = Existing();
-        if (types_.size() == 1 && types_[0].entries.size() == 1) return;
-        const Entry old = *EntryOf(key);
+        const auto [entry, h] = Existing();
+        if (entries_.size() == 1) return;
+        const Entry old = *entry;
+        const uint32_t length = MapLength(FindFileRecord(ref_)->map);
+        const Bytes before = ReadWholeFile(path_);
         RemoveResource(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
-        std::vector<Entry> &entries = TypeOf(key.first)->entries;
-        std::erase_if(entries, [&](const Entry &e) { return e.id == key.second; });
-        std::erase(names_, key);
-        if (entries.empty()) {
-            std::erase(runs_, key.first);
-            std::erase_if(types_, [&](const Type &t) { return t.type == key.first; });
-        }
+        // On disk only the dead-bytes counter changes (a negative one is replaced).
+        Bytes after = ReadWholeFile(path_);
+        const int32_t dead = GetI32(before, kDeadBytesField);
+        EXPECT_EQ(GetI32(after, kDeadBytesField), std::max(dead, 0) + std::ssize(old.data));
+        PutI32(after, kDeadBytesField, dead);
+        EXPECT_EQ(after, before);
+        std::erase_if(entries_, [&](const Entry &e) { return e.key == old.key; });
+        std::erase(names_, old.key);
+        const bool lastOfType = std::none_of(entries_.begin(), entries_.end(), [&](const Entry &e) {
+            return e.key.first == old.key.first;
+        });
+        if (lastOfType) std::erase(types_, old.key.first);
+        // The entry, its name and, with the last entry, the type entry go.
+        EXPECT_EQ(MapLength(FindFileRecord(ref_)->map),
+                  length - 12 - (old.name ? 1 + old.name->size() : 0) - (lastOfType ? 8 : 0));
         if (Below(3) == 0) return;
         Bytes data = RandomData();
-        data.resize(1 + Below(static_cast<uint32_t>(old.data.size())));
-        test_->Add(data, key.first, key.second, old.name.value_or(""));
-        AddEntry(key, old.name, data, true);
+        data.resize(1 + Below(old.data.size()));
+        test_->Add(data, old.key.first, old.key.second, old.name.value_or(""));
+        Put(old.key, old.name, data, true);
     }
     void Change() {
-        const auto [key, h] = Existing();
-        Entry &entry = *EntryOf(key);
+        const auto [entry, h] = Existing();
         if (Below(2) == 0) {
-            for (uint8_t &byte : entry.data)
+            for (uint8_t &byte : entry->data)
                 byte = static_cast<uint8_t>(byte + 1);
-            std::memcpy(*h, entry.data.data(), entry.data.size());
+            std::memcpy(*h, entry->data.data(), entry->data.size());
         } else {
             const Bytes extra = RandomData();
             Handle more = HandleWith(extra);
             ASSERT_EQ(AppendHandle(more, h), 0);
             DisposeHandle(more);
-            entry.data.insert(entry.data.end(), extra.begin(), extra.end());
+            entry->data.insert(entry->data.end(), extra.begin(), extra.end());
         }
         MarkResourceChanged(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
-        entry.marked = true;
+        entry->marked = true;
     }
     void Write() {
-        const auto [key, h] = Existing();
-        const bool marked = EntryOf(key)->marked;
+        const auto [entry, h] = Existing();
+        const bool marked = std::exchange(entry->marked, false);
         WriteResource(h);
         ASSERT_EQ(ResourceError(), kResourceOk);
-        EntryOf(key)->marked = false;
         if (marked) {
             EXPECT_EQ(ReadWholeFile(path_), MemoryImage());
         }
     }
-    void Update() { WriteBack(false); }
-    void Close() { WriteBack(true); }
-    void Force() {
-        SetResourceCompaction(3);
-        forced_ = true;
-    }
-    // Forced compaction is one-shot; dead bytes of more than 350,000 or of a
-    // fifth of the file or more call for it too.
+    // Forced compaction is one-shot; changes waiting in memory, and dead bytes
+    // of more than 350,000 or of a fifth of the file or more, call for it too.
+    // Else the file is written back in place.
     void WriteBack(bool closing) {
         const Bytes before = ReadWholeFile(path_);
-        const int32_t dead = GetI32(before, kDeadBytesField);
-        bool compacts = AnyMarked() || forced_;
-        if (!compacts && dead != 0)
-            compacts = dead > 350000 || before.size() / static_cast<uint32_t>(dead) < 5;
-        if (!AnyMarked() || closing) forced_ = false;
+        const auto dead = static_cast<uint32_t>(GetI32(before, kDeadBytesField));
+        const bool marked =
+            std::any_of(entries_.begin(), entries_.end(), [](const Entry &e) { return e.marked; });
+        const bool compacts =
+            marked || forced_ || (dead != 0 && (dead > 350000 || before.size() / dead < 5));
+        if (!marked || closing) forced_ = false;
         closing ? CloseResourceFile(ref_) : UpdateResourceFile(ref_);
         EXPECT_EQ(ResourceError(), kResourceOk);
-        for (Type &t : types_) {
-            for (Entry &e : t.entries)
-                e.marked = false;
+        uint32_t length = 0;  // of a compacted data area: blocks back to back
+        for (Entry &e : entries_) {
+            e.marked = false;
+            length += 4 + static_cast<uint32_t>(e.data.size());
         }
         if (closing) ref_ = test_->Open(path_);
         const Bytes after = ReadWholeFile(path_);
         EXPECT_EQ(after, MemoryImage());
         if (compacts) {
-            // Blocks back to back, no dead bytes.
-            uint32_t length = 0;
-            for (const Type &t : types_) {
-                for (const Entry &e : t.entries)
-                    length += 4 + static_cast<uint32_t>(e.data.size());
-            }
             EXPECT_EQ(DataLengthOf(after), length);
             EXPECT_EQ(GetI32(after, kDeadBytesField), 0);
         } else {
-            EXPECT_TRUE(SameBytes(before, after, 16, MapOffsetOf(before)));
-            EXPECT_EQ(MapOffsetOf(after), MapOffsetOf(before));
+            ASSERT_EQ(MapOffsetOf(after), MapOffsetOf(before));
+            EXPECT_TRUE(std::equal(before.begin() + 16, before.begin() + MapOffsetOf(before),
+                                   after.begin() + 16));
         }
     }
 
@@ -454,8 +437,6 @@ class Session {
         const FixtureFile parsed = Parse(image);
         using Row = std::tuple<uint32_t, int16_t, std::optional<std::string>, uint8_t, Bytes>;
         std::vector<Row> rows, expected;
-        std::vector<size_t> runOrder;
-        Bytes names;
         for (size_t t = 0; t < parsed.types.size(); ++t) {
             for (size_t r = 0; r < parsed.types[t].resources.size(); ++r) {
                 const FixtureResource &e = parsed.types[t].resources[r];
@@ -464,20 +445,20 @@ class Session {
                 PutU32(image, ReferenceEntryOffset(image, t, r) + 8, 0);
             }
         }
-        for (const Type &t : types_) {
-            for (const Entry &e : t.entries)
-                expected.emplace_back(t.type, e.id, e.name, e.marked ? 0x02 : 0,
-                                      e.marked ? Bytes() : e.data);
+        for (uint32_t type : types_) {
+            for (const Entry &e : entries_) {
+                if (e.key.first == type)
+                    expected.emplace_back(type, e.key.second, e.name, e.marked ? 0x02 : 0,
+                                          e.marked ? Bytes() : e.data);
+            }
         }
-        for (uint32_t type : runs_)
-            runOrder.push_back(static_cast<size_t>(TypeOf(type) - types_.data()));
-        if (std::is_sorted(runOrder.begin(), runOrder.end())) runOrder.clear();
+        Bytes names;
         for (const Key &key : names_) {
-            const Bytes name = Str255Of(*EntryOf(key)->name);
+            const Bytes name = Str255Of(*Find(key)->name);
             names.insert(names.end(), name.begin(), name.end());
         }
         EXPECT_EQ(rows, expected);
-        EXPECT_EQ(parsed.runOrder, runOrder);
+        EXPECT_TRUE(parsed.runOrder.empty());
         EXPECT_EQ(
             Bytes(image.begin() + static_cast<std::ptrdiff_t>(NameListOffset(image)), image.end()),
             names);
@@ -488,8 +469,8 @@ class Session {
     std::mt19937 random_;
     std::string path_;
     uint16_t ref_ = 0;
-    std::vector<Type> types_;
-    std::vector<uint32_t> runs_;
+    std::vector<Entry> entries_;  // in the order of adding
+    std::vector<uint32_t> types_;
     std::vector<Key> names_;
     bool forced_ = false;
 };
