@@ -164,11 +164,12 @@ TEST(PicturePalette, HoldsTheDescribedColoursInOrder) {
     EXPECT_FALSE(PlatformModuleBitmapFind("PICTPAX", &data, &size));
 }
 
-// The table is found at the header's own size and 256 entries are read.
+// The table is found at the header's own size and 256 entries are read; here
+// it lies right behind the size field, in the smallest bitmap that holds both.
 TEST(PicturePalette, TableFollowsTheHeaderSize) {
-    Bytes bitmap(60 + 1024, 0);
-    StoreU32(bitmap.data(), 60);
-    bitmap[60 + 4 * 255 + 2] = 0x7F;  // red of the last entry
+    Bytes bitmap(4 + 1024, 0);
+    StoreU32(bitmap.data(), 4);
+    bitmap[4 + 4 * 255 + 2] = 0x7F;  // red of the last entry
     const PaletteHandle palette = PaletteFromBitmap(bitmap.data(), uint32_t(bitmap.size()));
     EXPECT_EQ(EntriesOf(palette).back(), (FixtureColour{0x7F, 0, 0}));
     PlatformPaletteDelete(palette);
@@ -425,10 +426,14 @@ TEST_F(PictureTest, FailedDrawingDrawsNothing) {
 }
 
 // A stored run-length image is shorter than the pixels it stands for: loading
-// copies what is there and leaves the rest of the block zero; drawing decodes it.
+// copies what is there and leaves the rest of the block zero. Drawing decodes
+// it: runs, literal bytes, an end of line and a move; the pixels passed over
+// keep index 0, here black; nothing is drawn behind the end of the bitmap, nor
+// behind the image size when that is smaller.
 TEST_F(PictureTest, RunLengthPictureLoadsAndDraws) {
-    const Bytes data = {16, 5, 0, 0, 0, 3, 1, 2, 3, 0, 13, 4, 0, 0, 16, 6, 0, 0, 16, 7, 0, 1};
-    const Colours table = OddColours(256);
+    const Bytes data = {16, 5, 0, 0, 0, 3, 1, 2, 3, 0, 0, 2, 4, 1, 9, 6, 0, 0, 0, 1, 16, 7};
+    Colours table = OddColours(256);
+    table[0] = {0, 0, 0};
     const Bytes image = RunLengthImage(16, 4, table, data);
     Handle picture = PictureFromImage(image.data(), uint32_t(image.size()));
     ASSERT_NE(picture, nullptr);
@@ -436,28 +441,40 @@ TEST_F(PictureTest, RunLengthPictureLoadsAndDraws) {
     EXPECT_EQ(Bytes(bits, bits + data.size()), data);
     EXPECT_EQ(Bytes(bits + data.size(), bits + 64), Bytes(64 - data.size(), 0));
 
-    std::vector<uint32_t> indices(16, 7);  // top row first
+    std::vector<uint32_t> indices(16 + 7, 0);  // top row first
     indices.resize(32, 6);
     indices.insert(indices.end(), {1, 2, 3});
-    indices.resize(48, 4);
+    indices.resize(48, 0);
     indices.resize(64, 5);
     Colours shown;
     for (uint32_t i : indices)
         shown.push_back(Mapped(table[i]));
-    void *dc = CreateMemoryDC(32, 8, 0);
-    EXPECT_EQ(DrawPicture(dc, picture), 1);
-    EXPECT_EQ(Mismatches(dc, 32, 8, shown, 16, 4), 0);
-    DeleteMemoryDC(dc);
+    for (uint32_t size : {22u, 14u}) {
+        StoreU32(RecordOf(picture).bitmap + kBitmapImageSize, size);
+        if (size == 14) std::fill(shown.begin() + 23, shown.begin() + 32, table[0]);  // no (9, 6)
+        void *dc = CreateMemoryDC(32, 8, 0);
+        EXPECT_EQ(DrawPicture(dc, picture), 1);
+        EXPECT_EQ(Mismatches(dc, 32, 8, shown, 16, 4), 0) << size;
+        DeleteMemoryDC(dc);
+    }
     DisposePictureHandle(picture);
 }
 
+// The grey brush fills what of each rectangle lies on the canvas; a memory
+// device context cannot be saved where no folder is, nor used once deleted;
+// palettes are selected only into device contexts, and only known ones.
 TEST(MemoryDC, GreyBrushFillsTheClippedRectangle) {
     void *dc = CreateMemoryDC(8, 6, 0);
-    EXPECT_TRUE(PlatformGreyRectFill(dc, PlatformRect{-5, 2, 3, 100}));
+    EXPECT_TRUE(PlatformGreyRectFill(dc, PlatformRect{-5, 2, 3, 5}));
+    EXPECT_TRUE(PlatformGreyRectFill(dc, PlatformRect{6, -1, 100, 1}));
     Colours grey(48);
     for (int32_t i = 0; i < 48; ++i)
-        if (i % 8 < 3 && i / 8 >= 2) grey[i] = {128, 128, 128};
+        if ((i % 8 < 3 && i / 8 >= 2 && i / 8 < 5) || (i % 8 >= 6 && i / 8 == 0))
+            grey[i] = {128, 128, 128};
     EXPECT_EQ(Mismatches(dc, 8, 6, grey, 8, 6), 0);
+    EXPECT_EQ(PlatformPaletteSelect(dc, 9999, false), kNoPalette);
+    EXPECT_EQ(PlatformPaletteSelect(dc, kNoPalette, false), kNoPalette);
+    EXPECT_EQ(PlatformPaletteSelect(nullptr, kNoPalette, false), kNoPalette);
     EXPECT_EQ(SaveMemoryDC(dc, "/no/such/folder.png"), 0);
     EXPECT_EQ(SaveMemoryDC(nullptr, "/no/such/folder.png"), 0);
     DeleteMemoryDC(dc);
@@ -507,6 +524,8 @@ TEST(SoftwareStretch, ClipsAndRefuses) {
         {"height 32768", -1, [](auto &r, auto &b) { Rle(r, b, 4, 32768); }},
         {"depth 7", -1, [](auto &, auto &b) { PutU16(b, 14, 7); }},
         {"colours 257", -1, [](auto &, auto &b) { PutU32(b, 32, 257); }},
+        {"1 bit, 0 colours: 2", 2,
+         [](auto &r, auto &b) { PutU16(b, 14, 1), PutU32(b, 32, 0), r.infoSize = 48; }},
         {"colours 0: 256, past the info", -1, [](auto &, auto &b) { PutU32(b, 32, 0); }},
         {"table past the info", -1, [](auto &r, auto &) { r.infoSize = 55; }},
         {"rows past the bits", -1, [](auto &r, auto &) { r.bitsSize = 7; }},

@@ -167,16 +167,16 @@ void Draw(const Canvas &canvas, const StretchRequest &r, const Source &source) {
     const int64_t endX = std::min<int64_t>(r.width, int64_t{canvas.width} - r.x);
     const int64_t firstY = std::max<int64_t>(0, -int64_t{r.y});
     const int64_t endY = std::min<int64_t>(r.height, int64_t{canvas.height} - r.y);
-    if (firstX >= endX) return;
+    // A destination wholly off the canvas leaves one of the ranges empty.
     for (int64_t dy = firstY; dy < endY; ++dy) {
         const auto sy = static_cast<int32_t>(r.sourceY + dy * r.sourceHeight / r.height);
-        uint8_t *out = canvas.pixels + ((r.y + dy) * int64_t{canvas.width} + r.x + firstX) * 3;
         for (int64_t dx = firstX; dx < endX; ++dx) {
             const auto sx = static_cast<int32_t>(r.sourceX + dx * r.sourceWidth / r.width);
             const Rgb colour = ColourAt(source, sx, sy);
-            *out++ = colour.red;
-            *out++ = colour.green;
-            *out++ = colour.blue;
+            uint8_t *out = canvas.pixels + ((r.y + dy) * int64_t{canvas.width} + r.x + dx) * 3;
+            out[0] = colour.red;
+            out[1] = colour.green;
+            out[2] = colour.blue;
         }
     }
 }
