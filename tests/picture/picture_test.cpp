@@ -201,6 +201,9 @@ TEST(PicturePalette, NearestIndexPrefersTheLowestOfEqualDistances) {
     for (auto [red, index] : {std::pair{4, 0}, {5, 0}, {6, 1}, {10, 1}, {15, 1}, {16, 2}})
         EXPECT_EQ(PlatformPaletteNearestIndex(palette, uint8_t(red), 0, 0), uint32_t(index)) << red;
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 10), 0u);
+    PaletteEntry last[3] = {};  // entries from 2 on: there are two
+    EXPECT_EQ(PlatformPaletteEntries(palette, 2, 3, last), 2u);
+    EXPECT_EQ(last[0].red + last[1].red + last[2].red, 30);
     PlatformPaletteDelete(palette);
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 0), kPlatformFailure);
     for (uint32_t count : {0u, 257u})
@@ -533,7 +536,8 @@ TEST(SoftwareStretch, ClipsAndRefuses) {
         {"compression 2", -1, [](auto &, auto &b) { PutU32(b, 16, 2); }},
         {"run length of 4 bits", -1, [](auto &r, auto &b) { Rle(r, b, 4, 2), PutU16(b, 14, 4); }},
         {"top-down run length", -1, [](auto &r, auto &b) { Rle(r, b, 4, -2); }},
-        {"run length of 2^30 pixels", -1, [](auto &r, auto &b) { Rle(r, b, 32767, 32767); }},
+        {"run length of 2^26 pixels", 8192, [](auto &r, auto &b) { Rle(r, b, 8192, 8192); }},
+        {"run length of more pixels", -1, [](auto &r, auto &b) { Rle(r, b, 8193, 8192); }},
         {"source x -1", -1, [](auto &r, auto &) { r.sourceX = -1; }},
         {"source right of the bitmap", -1, [](auto &r, auto &) { r.sourceX = 3; }},
         {"source below the bitmap", -1, [](auto &r, auto &) { r.sourceY = 1; }},
