@@ -26,7 +26,7 @@ uint64_t RowBytes(uint64_t width, uint32_t bitCount) {
 bool ReadBitmapLayout(const uint8_t *bitmap, BitmapLayout *layout) {
     const uint32_t blockSize = MemoryPoolBlockSize(bitmap);
     if (blockSize < kBitmapInfoHeaderSize) return false;
-    const uint32_t headerSize = LoadU32(bitmap + kBitmapHeaderSize);
+    const uint32_t headerSize = LoadU32(bitmap);  // the header starts with its size
     const int64_t width = LoadI32(bitmap + kBitmapWidth);
     const int64_t height = std::abs(int64_t{LoadI32(bitmap + kBitmapHeight)});
     const uint16_t bits = LoadU16(bitmap + kBitmapBitCount);

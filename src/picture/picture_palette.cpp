@@ -26,7 +26,8 @@ void ResetSystemPalette() {
 }
 
 PaletteHandle PaletteFromBitmap(const uint8_t *bitmap, uint32_t size) {
-    if (bitmap == nullptr || size < 4) return kNoPalette;
+    // At least the header size field and a table behind it.
+    if (bitmap == nullptr || size < 4 + 4 * kPaletteSize) return kNoPalette;
     const uint32_t table = LoadU32(bitmap);
     if (!RangeInside(table, 4 * kPaletteSize, size)) return kNoPalette;
     PaletteEntry entries[kPaletteSize];

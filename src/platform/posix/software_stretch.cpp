@@ -1,6 +1,7 @@
 #include "platform/posix/software_stretch.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <vector>
 
@@ -28,13 +29,9 @@ struct Source {
     uint16_t bitCount = 0;
     uint64_t rowBytes = 0;
     const uint8_t *rows = nullptr;
-    std::vector<Rgb> table;
+    std::array<Rgb, 256> table{};  // black beyond the bitmap's own colours: any index fits
     std::vector<uint8_t> decoded;  // run-length bitmaps: one index a pixel
 };
-
-Rgb TableColour(const Source &source, uint32_t index) {
-    return index < source.table.size() ? source.table[index] : Rgb{};
-}
 
 uint8_t FiveBits(uint32_t value) {
     value &= 31;
@@ -45,7 +42,7 @@ uint8_t FiveBits(uint32_t value) {
 Rgb ColourAt(const Source &source, int32_t x, int32_t y) {
     const uint64_t row = source.bottomUp ? uint64_t(source.height - 1 - y) : uint64_t(y);
     if (!source.decoded.empty()) {
-        return TableColour(source, source.decoded[row * uint64_t(source.width) + uint64_t(x)]);
+        return source.table[source.decoded[row * uint64_t(source.width) + uint64_t(x)]];
     }
     const uint8_t *p = source.rows + row * source.rowBytes;
     const uint32_t bit = static_cast<uint32_t>(x) * source.bitCount;
@@ -55,10 +52,10 @@ Rgb ColourAt(const Source &source, int32_t x, int32_t y) {
             // The leftmost pixel sits in the most significant bits of its byte.
             const uint32_t shift = 8 - source.bitCount - bit % 8;
             const uint32_t mask = (1u << source.bitCount) - 1;
-            return TableColour(source, (p[bit / 8] >> shift) & mask);
+            return source.table[(p[bit / 8] >> shift) & mask];
         }
         case 8:
-            return TableColour(source, p[x]);
+            return source.table[p[x]];
         case 16: {
             const uint32_t v = LoadU16(p + bit / 8);
             return Rgb{FiveBits(v >> 10), FiveBits(v >> 5), FiveBits(v)};
@@ -133,7 +130,7 @@ bool ReadHeader(const StretchRequest &request, Source *source, uint32_t *compres
     if (colours > 256 || headerSize + 4 * colours > request.infoSize) return false;
     for (uint64_t i = 0; i < colours; ++i) {
         const uint8_t *entry = info + headerSize + 4 * i;
-        source->table.push_back(Rgb{entry[2], entry[1], entry[0]});
+        source->table[i] = Rgb{entry[2], entry[1], entry[0]};
     }
     return true;
 }
@@ -167,16 +164,16 @@ void Draw(const Canvas &canvas, const StretchRequest &r, const Source &source) {
     const int64_t endX = std::min<int64_t>(r.width, int64_t{canvas.width} - r.x);
     const int64_t firstY = std::max<int64_t>(0, -int64_t{r.y});
     const int64_t endY = std::min<int64_t>(r.height, int64_t{canvas.height} - r.y);
-    if (firstX >= endX) return;
+    // A destination wholly off the canvas leaves one of the ranges empty.
     for (int64_t dy = firstY; dy < endY; ++dy) {
         const auto sy = static_cast<int32_t>(r.sourceY + dy * r.sourceHeight / r.height);
-        uint8_t *out = canvas.pixels + ((r.y + dy) * int64_t{canvas.width} + r.x + firstX) * 3;
         for (int64_t dx = firstX; dx < endX; ++dx) {
             const auto sx = static_cast<int32_t>(r.sourceX + dx * r.sourceWidth / r.width);
             const Rgb colour = ColourAt(source, sx, sy);
-            *out++ = colour.red;
-            *out++ = colour.green;
-            *out++ = colour.blue;
+            uint8_t *out = canvas.pixels + ((r.y + dy) * int64_t{canvas.width} + r.x + dx) * 3;
+            out[0] = colour.red;
+            out[1] = colour.green;
+            out[2] = colour.blue;
         }
     }
 }
