@@ -31,8 +31,9 @@ SK_EXPORT void *CreateMemoryDC(int32_t width, int32_t height, uint32_t flags);
 /* Its pixels: width * height * 3 bytes, red, green, blue, top row first. Null for
  * anything that is not a live memory device context. */
 SK_EXPORT const uint8_t *MemoryDCPixels(const void *dc);
-/* Writes its pixels as an 8-bit RGB PNG file: 1 saved, 0 failed (nothing is left
- * under the name on failure). */
+/* Writes its pixels as an 8-bit RGB PNG file: 1 saved, 0 failed. The file is
+ * written beside the name and takes it only when complete, so on failure a file
+ * that was there stays as it was and nothing new is left. */
 SK_EXPORT int32_t SaveMemoryDC(const void *dc, const char *pngPath);
 /* Frees it; null and unknown pointers are ignored. */
 SK_EXPORT void DeleteMemoryDC(void *dc);

@@ -464,7 +464,8 @@ TEST_F(PictureTest, RunLengthPictureLoadsAndDraws) {
 }
 
 // The grey brush fills what of each rectangle lies on the canvas; a memory
-// device context cannot be saved where no folder is, nor used once deleted;
+// device context cannot be saved where no folder is, nor over a folder, nor
+// used once deleted;
 // palettes are selected only into device contexts, and only known ones.
 TEST(MemoryDC, GreyBrushFillsTheClippedRectangle) {
     void *dc = CreateMemoryDC(8, 6, 0);
@@ -480,6 +481,12 @@ TEST(MemoryDC, GreyBrushFillsTheClippedRectangle) {
     EXPECT_EQ(PlatformPaletteSelect(nullptr, kNoPalette, false), kNoPalette);
     EXPECT_EQ(SaveMemoryDC(dc, "/no/such/folder.png"), 0);
     EXPECT_EQ(SaveMemoryDC(nullptr, "/no/such/folder.png"), 0);
+    // A save that cannot take the name leaves what was there and nothing else.
+    TempDir temp;
+    WriteWholeFile(temp.File("a"), {1});
+    EXPECT_EQ(SaveMemoryDC(dc, temp.path().c_str()), 0);
+    EXPECT_EQ(ListFolder(temp.path()), std::vector<std::string>{"a"});
+    EXPECT_FALSE(FileExists(temp.path() + ".part"));
     DeleteMemoryDC(dc);
     EXPECT_EQ(MemoryDCPixels(dc), nullptr);
     EXPECT_EQ(CreateMemoryDC(0, 5, 0), nullptr);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <new>
+#include <string>
 #include <unordered_set>
 
 #include "skupdater.h"
@@ -78,12 +79,16 @@ const uint8_t *MemoryDCPixels(const void *dc) {
 int32_t SaveMemoryDC(const void *dc, const char *pngPath) {
     const MemoryDC *memory = FindMemoryDC(dc);
     if (memory == nullptr || memory->width == 0 || pngPath == nullptr) return 0;
-    std::FILE *file = std::fopen(pngPath, "wb");
+    // The picture is written beside the target and takes its name only when it
+    // is complete, so a failed save never harms a file that was there.
+    const std::string partial = std::string(pngPath) + ".part";
+    std::FILE *file = std::fopen(partial.c_str(), "wb");
     if (file == nullptr) return 0;
     bool saved = WritePng(file, *memory);
     if (std::fclose(file) != 0) saved = false;
-    if (!saved) std::remove(pngPath);
-    return saved ? 1 : 0;
+    if (saved && std::rename(partial.c_str(), pngPath) == 0) return 1;
+    std::remove(partial.c_str());
+    return 0;
 }
 
 void DeleteMemoryDC(void *dc) {
