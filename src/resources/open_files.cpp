@@ -113,8 +113,8 @@ void SetCompactionMode(int32_t mode) {
 }
 
 bool FindHandle(Handle h, HandleLocation *where) {
+    // A null or unregistered Handle has number 0, which the slot lookup never finds.
     uint32_t number = HandleNumber(h);
-    if (h == nullptr || number == 0) return false;
     for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
         uint32_t typeEntry = 0;
         uint32_t ref = FindReferenceBySlot(file->map, number, &typeEntry);

@@ -262,7 +262,7 @@ TEST_F(OldLayoutsTest, DamagedOldFileIsRefusedUnchanged) {
             [&](Bytes &b) { PutHeaderField(b, 8, DataLengthOf(good) + 1); },
             [](Bytes &b) { PutHeaderField(b, 12, 20); },
             [&](Bytes &b) { PutHeaderField(b, 12, length + 1); },
-            [&](Bytes &b) { PutU32(b, ReferenceEntryOffset(good, 0, 1) + 70, 0x800000); },
+            [&](Bytes &b) { PutU32(b, ReferenceEntryOffset(good, 0, v2 ? 0 : 1) + 70, 0x800000); },
         };
         for (size_t i = 0; i < damages.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "layout " << layout << ", damage " << i);
@@ -270,6 +270,10 @@ TEST_F(OldLayoutsTest, DamagedOldFileIsRefusedUnchanged) {
             damages[i](bytes);
             ExpectRefusedUnchanged(bytes);
         }
+        Bytes largest = good;  // the largest data offset an entry holds
+        PutU32(largest, ReferenceEntryOffset(good, 0, 1) + 70, 0x7FFFFF);
+        Place(largest);
+        EXPECT_TRUE(OpenOnce()) << layout;
     }
 }
 

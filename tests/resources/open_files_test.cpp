@@ -185,7 +185,8 @@ TEST_F(OpenFiles, HandlesAreSharedReleasedAndDetached) {
     EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_NE(Get(kFsTI, 129), detached);
     Handle stray = Own(NewHandle(4), kFsTI);
-    for (Handle none : {detached, stray, static_cast<Handle>(nullptr)}) {
+    uint8_t *raw = nullptr;  // a Handle no registry knows
+    for (Handle none : {detached, stray, static_cast<Handle>(nullptr), &raw}) {
         ReleaseResource(none);
         EXPECT_EQ(ResourceError(), kResourceNotFound);
         DetachResource(none);
@@ -236,7 +237,7 @@ TEST_F(OpenFiles, IndexedStrings) {
     EXPECT_EQ(BytesOf(Own(GetStringResource(9), kSTR)), Text("\x04text"));
     EXPECT_TRUE(NotFound(GetStringResource(10)));
     for (int16_t id = 1; id <= 7; ++id)
-        Get(kSTRList, id);  // the lists stay loaded until released
+        Get(kSTRList, id);  // the lists stay loaded: taken to be disposed
 }
 
 // Preloaded data is in its slot after the open (a preload that cannot be loaded
