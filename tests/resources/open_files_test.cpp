@@ -83,6 +83,13 @@ TEST_F(OpenFiles, CreatedFilesAndTheInfoBlock) {
         EXPECT_EQ(ResourceError(), kCannotCreate);
     }
     EXPECT_EQ(ReadWholeFile(path), BuildResourceFile(FixtureFile{}));
+    {
+        FaultPlatform platform;  // a file that could not be written is taken away
+        platform.FailNth(PlatformOp::Write, 1);
+        EXPECT_EQ(CreateResourceFile(Str255Of(temp_.File("torn.rsrc")).data()), kGenericFailure);
+        EXPECT_EQ(ResourceError(), kCannotCreate);
+    }
+    EXPECT_FALSE(FileExists(temp_.File("torn.rsrc")));
 
     FixtureFile file = Described({{kFsTI, {Res(1, "a", Text("abc"))}}});
     file.kind = kSkFs;
