@@ -65,7 +65,8 @@ bool ValidateReferenceRuns(const uint8_t *map) {
             uint64_t start =
                 uint64_t{kTypeListOffset} + static_cast<uint64_t>(offset < 0 ? 0 : offset);
             uint64_t length = uint64_t{kRefEntrySize} * TypeRefCount(map, typeEntry);
-            ok = offset >= 0 && start >= typesEnd && start + length <= nameList &&
+            // A negative offset is taken as 0, which lies inside the type list.
+            ok = start >= typesEnd && start + length <= nameList &&
                  claims->Claim(static_cast<uint32_t>(start), static_cast<uint32_t>(length));
         }
     }

@@ -18,7 +18,6 @@ struct ManagerState {
     uint32_t chainGeneration = 0;  // the pool that holds the chain header
     uint16_t current = 0;
     int16_t error = kResourceOk;
-    int32_t loadFlag = 0;
     int32_t compactionMode = 0;
 };
 
@@ -113,8 +112,8 @@ void SetCompactionMode(int32_t mode) {
 }
 
 bool FindHandle(Handle h, HandleLocation *where) {
+    // A null or unregistered Handle has number 0, which the slot lookup never finds.
     uint32_t number = HandleNumber(h);
-    if (h == nullptr || number == 0) return false;
     for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
         uint32_t typeEntry = 0;
         uint32_t ref = FindReferenceBySlot(file->map, number, &typeEntry);
@@ -264,9 +263,8 @@ int16_t ResourceError() {
     return code;
 }
 
-void SetResourceLoad(int32_t flag) {
-    gState.loadFlag = flag;
-}
+// Resources are always loaded when they are got: the flag is taken and has no effect.
+void SetResourceLoad(int32_t) {}
 
 int SetConversionPending(const char *path, int32_t on) {
     return WithInfoBlock(path, kGenericReadWrite, [&](FileHandle file, uint8_t *info) {
