@@ -178,7 +178,7 @@ TEST(TemporaryFiles, StandInTheFolderOfTheFile) {
 
 // The last name of a converted map must start at an offset a signed 16-bit
 // field holds: 511 names of 63 characters, one of 62 or 63, then one more at
-// 0x7FFF (converted) or 0x8000 (refused).
+// 0x7FFF (converted) or 0x8000 (refused). Long folders and a failed rename.
 TEST_F(OldLayoutsTest, LimitsOfTheConvertedMap) {
     for (size_t last : {62, 63}) {
         FixtureFile file;
@@ -191,6 +191,17 @@ TEST_F(OldLayoutsTest, LimitsOfTheConvertedMap) {
         Place(BuildResourceFile(file));
         EXPECT_EQ(OpenOnce(), last == 62) << last;
     }
+    // A file in a folder of 240 characters still has room for its temporary file.
+    const std::string folder = temp_.File(std::string(240 - temp_.path().size(), 'L'));
+    std::filesystem::create_directory(folder);
+    path_ = folder + "/a.rez";
+    WriteWholeFile(path_, BuildResourceFile(OldFile(1100)));
+    EXPECT_TRUE(OpenOnce());
+    // The second step reports a converted copy that could not take the name.
+    WriteWholeFile(path_, BuildResourceFile(OldFile(1100)));
+    FaultPlatform fault;
+    fault.FailNth(PlatformOp::Move, 1);
+    EXPECT_EQ(UpgradeVersion2Layout(path_.c_str()), 0);
 }
 
 // Each failure leaves the file alone in its folder (as it was, half-way in
