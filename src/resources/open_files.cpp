@@ -160,9 +160,7 @@ int16_t StartResourceManager() {
     if (OpenFilesChain() == nullptr) {
         gState.chain = static_cast<ListHeader *>(NewPointer(sizeof(ListHeader)));
         if (gState.chain == nullptr) return kGenericFailure;
-        gState.chainGeneration = MemoryPoolGeneration();
-        gState.chain->first = nullptr;
-        gState.chain->last = nullptr;
+        gState.chainGeneration = MemoryPoolGeneration();  // the block comes zero-filled: empty
     }
     return 0;
 }

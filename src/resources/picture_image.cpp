@@ -52,7 +52,7 @@ bool ComputeBitmapSizes(const uint8_t *infoHeader, BitmapSizes *sizes) {
     uint64_t w = static_cast<uint64_t>(std::abs(width));
     uint64_t h = static_cast<uint64_t>(std::abs(height));
     sizes->imageSize = (((bits * w + 31) & ~uint64_t{31}) / 8) * h;
-    sizes->coloursUsed = bits < 9 ? (1u << bits) : 0;
+    sizes->coloursUsed = bits <= 8 ? (1u << bits) : 0;
     sizes->total = headerSize + uint64_t{sizes->coloursUsed} * 4 + sizes->imageSize;
     return true;
 }

@@ -87,8 +87,9 @@ bool CopyOldType(uint8_t **map, const uint8_t *old, const uint8_t *typeEntry, ui
         uint32_t ref = AddVersion2Reference(map, &newType, LoadI16(entry),
                                             LoadU32(entry + kOldRefSlot), entry + kOldRefName);
         if (ref == 0) return false;
-        std::memcpy(*map + ref + kOldRefAttributes, entry + kOldRefAttributes, 2);
-        std::memcpy(*map + ref + kOldRefDataOffset, entry + kOldRefDataOffset, 4);
+        // The attributes word and the data offset stand side by side.
+        static_assert(kOldRefDataOffset == kOldRefAttributes + 2);
+        std::memcpy(*map + ref + kOldRefAttributes, entry + kOldRefAttributes, 6);
     }
     return true;
 }

@@ -39,10 +39,7 @@ FailPlan plan;
 
 // Counts one attempt against the plan; true when this attempt must fail.
 bool PlannedFailure() {
-    if (plan.failingForever) {
-        plan.fired = true;
-        return true;
-    }
+    if (plan.failingForever) return true;  // fired already, at the first failure
     if (plan.countdown == 0) return false;
     if (--plan.countdown != 0) return false;
     plan.fired = true;

@@ -479,6 +479,10 @@ TEST(MemoryDC, GreyBrushFillsTheClippedRectangle) {
     EXPECT_EQ(PlatformPaletteSelect(dc, 9999, false), kNoPalette);
     EXPECT_EQ(PlatformPaletteSelect(dc, kNoPalette, false), kNoPalette);
     EXPECT_EQ(PlatformPaletteSelect(nullptr, kNoPalette, false), kNoPalette);
+    // Stretch modes are 1 to 4; setting one gives the one before.
+    EXPECT_NE(PlatformStretchModeSet(dc, 4), 0);
+    EXPECT_EQ(PlatformStretchModeSet(dc, 5), 0);
+    EXPECT_EQ(PlatformStretchModeSet(dc, 1), 4);
     EXPECT_EQ(SaveMemoryDC(dc, "/no/such/folder.png"), 0);
     EXPECT_EQ(SaveMemoryDC(nullptr, "/no/such/folder.png"), 0);
     // A save that cannot take the name leaves what was there and nothing else.

@@ -315,6 +315,9 @@ TEST_F(PictureLoading, RecordAndBitmapBlockFollowTheHeader) {
                   Bytes(image.begin() + pixelStart, image.end()));
         EXPECT_EQ(Bytes(record.bits + stored, record.bits + rowBytes * rows),
                   Bytes(rowBytes * rows - stored, 0));
+        uint32_t size = 0;  // the stored form: headers, colours, masks, every row
+        EXPECT_TRUE(PictureImageSize(h, &size));
+        EXPECT_EQ(size, 14 + header + 4 * colours + (masks ? 12 : 0) + rowBytes * rows);
         ReleaseResource(h);
     }
 }

@@ -112,6 +112,7 @@ TEST_F(WriteBackTest, DeadBytesDecideBetweenInPlaceAndCompaction) {
             FaultPlatform platform;
             UpdateResourceFile(ref);
             EXPECT_EQ(platform.Calls(PlatformOp::Move), compacts ? 1u : 0u);
+            EXPECT_EQ(platform.Calls(PlatformOp::Close), platform.Calls(PlatformOp::Open));
             for (uint32_t size : platform.WriteSizes())
                 EXPECT_LE(size, compacts ? 100004u : MapLengthOf(before));
             for (uint32_t size : platform.ReadSizes())

@@ -139,8 +139,9 @@ bool ReadPixels(const StretchRequest &request, uint32_t compression, Source *sou
     if (request.bits == nullptr) return false;
     if (compression == kRunLength8) {
         const uint64_t imageSize = LoadU32(request.info + 20);
+        // The stored image size, when given, may only shorten what the walk reads.
         const uint64_t available =
-            imageSize != 0 && imageSize < request.bitsSize ? imageSize : uint64_t{request.bitsSize};
+            imageSize != 0 ? std::min<uint64_t>(imageSize, request.bitsSize) : request.bitsSize;
         if (source->bitCount != 8 || !source->bottomUp ||
             uint64_t(source->width) * uint64_t(source->height) > kLargestDecode) {
             return false;
