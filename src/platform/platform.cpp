@@ -10,6 +10,11 @@ Platform *g_current = nullptr;
 
 }  // namespace
 
+int32_t Platform::ShowMessageBox(void *owner, const char *text, const char *caption,
+                                 uint32_t type) {
+    return BackendMessageBox(owner, text, caption, type);
+}
+
 Platform *CurrentPlatform() {
     return g_current != nullptr ? g_current : DefaultPlatform();
 }
@@ -66,4 +71,8 @@ uint32_t PlatformCurrentFolder(char *buffer, uint32_t size) {
 
 uint32_t PlatformPathAttributes(const char *path) {
     return CurrentPlatform()->PathAttributes(path);
+}
+
+int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type) {
+    return CurrentPlatform()->ShowMessageBox(owner, text, caption, type);
 }

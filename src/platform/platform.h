@@ -78,6 +78,12 @@ class Platform {
     // The attribute bits of a file or folder (0x10 for a folder), or kPlatformFailure
     // when there is none.
     virtual uint32_t PathAttributes(const char *path) = 0;
+    // Shows a message box: text and caption are code page 932 strings, type the
+    // Windows box type (buttons and icon), owner the owning window or null. The
+    // answer: 1 for OK, 2 for Cancel. By default the backend's own box
+    // (BackendMessageBox).
+    virtual int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
+                                   uint32_t type);
 };
 
 // Forwards every call to a target backend; a test overrides what it needs.
@@ -112,10 +118,17 @@ class PlatformWrapper : public Platform {
         return target_->CurrentFolder(buffer, size);
     }
     uint32_t PathAttributes(const char *path) override { return target_->PathAttributes(path); }
+    int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
+                           uint32_t type) override {
+        return target_->ShowMessageBox(owner, text, caption, type);
+    }
 
   private:
     Platform *target_;
 };
+
+// The message box of the backend built into this library.
+int32_t BackendMessageBox(void *owner, const char *text, const char *caption, uint32_t type);
 
 // The backend built into this library (POSIX stand-ins or Win32).
 Platform *DefaultPlatform();
@@ -137,3 +150,4 @@ bool PlatformFileMove(const char *from, const char *to);
 bool PlatformDiskFreeBytes(const char *path, uint64_t *freeBytes);
 uint32_t PlatformCurrentFolder(char *buffer, uint32_t size);
 uint32_t PlatformPathAttributes(const char *path);
+int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type);
