@@ -132,8 +132,19 @@ void LeadingName(Handle record, uint8_t *name) {
 }
 
 void ReleaseOrDispose(Handle h, uint32_t type) {
+    uint32_t number = HandleNumber(h);
+    int32_t home = HomeResourceFile(h);
+    if (home < 0) {
+        DisposeResourceHandle(h, type);
+        return;
+    }
     ReleaseResource(h);
-    if (ResourceError() == kResourceNotFound) DisposeResourceHandle(h, type);
+    if (HandleFromNumber(number) != h) return;
+    // Kept: its change could not be written. Left in its slot, it would lose
+    // its last holder once a write over an old place lets go of it, so the
+    // whole file is written back with it and it is released then.
+    UpdateResourceFile(static_cast<uint16_t>(home));
+    ReleaseResource(h);
 }
 
 int16_t RemoveResourceChecked(Handle h) {
@@ -163,7 +174,7 @@ int16_t MoveResourceInto(Handle h, uint32_t type, int16_t id, const uint8_t *nam
     if (status == kStatusOk) {
         WriteResource(h);
     } else {
-        DisposeHandle(h);
+        DisposeResourceHandle(h, type);
     }
     return status;
 }

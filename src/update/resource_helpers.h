@@ -60,9 +60,10 @@ int16_t *CollectResourceIds(uint32_t type, int16_t count);
 // Copies the length-prefixed string at the start of record's data into name
 // (256 bytes), as far as the record holds it; an empty record gives "".
 void LeadingName(Handle record, uint8_t *name);
-// Lets go of a resource Handle of type. A Handle that the Resource Manager no
-// longer holds in a slot (a write over its old place lets go of the file's
-// unchanged resources) belongs to its holder, and is freed here.
+// Lets go of a resource Handle of type. A Handle in no file's slot (a write
+// over its old place lets go of the file's unchanged resources) belongs to its
+// holder and is freed here. One that stays in its slot because its change could
+// not be written goes to the disk with a write-back of its file first.
 void ReleaseOrDispose(Handle h, uint32_t type);
 
 // Removes h from its file and frees it; when it cannot be removed it is released
