@@ -12,23 +12,17 @@
 
 namespace {
 
-const auto S = Str255Of;
-Bytes V(int16_t version) {
-    return {static_cast<uint8_t>(version),
-            static_cast<uint8_t>(static_cast<uint16_t>(version) >> 8)};
-}
-Bytes Pic(int32_t width) {
-    return Bitmap(width, 1, 8);
-}
+const auto V = [](int16_t v) { return Bytes{uint8_t(v & 0xFF), uint8_t((v >> 8) & 0xFF)}; };
+const auto Pic = [](int32_t width) { return Bitmap(width, 1, 8); };
 // The record with name written over its start: the length byte and characters.
 Bytes Over(Bytes record, const std::string &name) {
-    const Bytes s = S(name);
+    const Bytes s = Str255Of(name);
     std::copy(s.begin(), s.end(), record.begin());
     return record;
 }
-Bytes Named(const std::string &name, size_t size, uint8_t seed = 0) {
+const auto Named = [](const std::string &name, size_t size, uint8_t seed = 0) {
     return Over(Pattern(size, seed), name);
-}
+};
 // What the update appends to every fish and egg record.
 Bytes Extended(Bytes record) {
     Bytes extension(76);
@@ -145,15 +139,19 @@ std::vector<Row> Rows() {
     FixtureFile deadBytes = Described({T("DATA", {Res(5, "keep", Pattern(9))})});
     deadBytes.deadData = Pattern(10);
     deadBytes.deadBytes = 10;
+    // A special fish with one record, in a file of an older layout.
     FixtureFile old =
-        Described({T("FsTI", {Res(128, "f", {5})}), T("FshI", {Res(128, "f", Bytes(388))})});
+        Described({T("FsTI", {Res(10000, "f", {5})}), T("FshI", {Res(128, "f", Bytes(388))}),
+                   T("FsTH", {Res(10000, "h", Bytes(582))})});
     old.layout = 1100;
     old.types[1].resources[0].data[261] = 0xEE;  // padding, which the conversion clears
-    FixtureFile converted = old;
-    converted.types[1].resources[0].data = Extended(Bytes(388));
-    converted.types.push_back(T("FiVe", {Res(128, {}, V(150))}));
+    const FixtureFile converted = Described(
+        {T("FsTI", {Res(10000, "ZidiRuvo", Pattern(40, 6))}),
+         T("FshI", {Res(128, "f", Extended(Over(Bytes(388), "ZidiRuvo")))}),
+         T("FsTH", {Res(10000, "ZidiRuvo", Bytes(582))}), T("FiVe", {Res(10000, {}, V(150))})});
+    // A file version too short for its number is replaced.
     const FixtureFile light =
-        Described({T("Ligt", {Res(400, "l", Pattern(8))}), T("SmVe", {Res(128, {}, V(0))})});
+        Described({T("Ligt", {Res(400, "l", Pattern(8))}), T("SmVe", {Res(128, {}, {7})})});
     FixtureFile lit = light;
     lit.types[0].resources[0].data.resize(24);
     lit.types[1].resources[0].data = V(150);
