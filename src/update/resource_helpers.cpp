@@ -126,7 +126,7 @@ int16_t *CollectResourceIds(uint32_t type, int16_t count) {
 
 void LeadingName(Handle record, uint8_t *name) {
     uint32_t size = static_cast<uint32_t>(GetHandleSize(record));
-    uint32_t length = size > 0 ? std::min<uint32_t>((*record)[0], size - 1) : 0;
+    uint32_t length = size == 0 ? 0 : std::min<uint32_t>((*record)[0], size - 1);
     name[0] = static_cast<uint8_t>(length);
     if (length > 0) std::memcpy(name + 1, *record + 1, length);
 }

@@ -7,9 +7,10 @@
 #include "update/resource_helpers.h"
 #include "update/version_resources.h"
 
-uint16_t sourceRef = 0;
-uint8_t aquariumMode = 0;
-int16_t specialFishId = 0;
+// Each update sets them before they are read.
+uint16_t sourceRef;
+uint8_t aquariumMode;
+int16_t specialFishId;
 
 namespace {
 
@@ -53,7 +54,7 @@ int UpdateByKind(uint32_t kind, uint16_t refNum) {
     aquariumMode = 0;
     for (const KindUpdate &row : kKindUpdates) {
         if (row.kind != kind) continue;
-        if (row.aquarium) aquariumMode = 1;
+        aquariumMode = row.aquarium;
         if (row.fish) specialFishId = 0;
         bool current = row.infoType != 0 ? ItemNeedsUpdate(row.infoType, row.versionType) == 0
                                          : CheckVersion(row.versionType, kFileVersionId) != 0;
