@@ -177,7 +177,7 @@ std::vector<Row> Rows() {
         {"aquarium", "Skel", aquarium(true, false), aquarium(true, true), 1, false},
         {"aquarium without the fish head", "Skel", aquarium(false, false), aquarium(false, true), 0,
          false},
-        {"aquarium current", "Skel", Described({T("SkVe", {Res(128, {}, V(150))})}), std::nullopt},
+        {"aquarium current", "Skel", Described({T("SkVe", {Res(128, {}, V(151))})}), std::nullopt},
         {"no updater", "SkGr", deadBytes, std::nullopt},
     };
 }
