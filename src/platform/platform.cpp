@@ -10,6 +10,11 @@ Platform *g_current = nullptr;
 
 }  // namespace
 
+int32_t Platform::ShowMessageBox(void *owner, const char *text, const char *caption,
+                                 uint32_t type) {
+    return BackendMessageBox(owner, text, caption, type);
+}
+
 Platform *CurrentPlatform() {
     return g_current != nullptr ? g_current : DefaultPlatform();
 }
@@ -132,4 +137,6 @@ void PlatformScreenDeviceRelease(DeviceContext dc) {
 
 bool PlatformModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) {
     return CurrentPlatform()->ModuleBitmapFind(name, data, size);
+int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type) {
+    return CurrentPlatform()->ShowMessageBox(owner, text, caption, type);
 }

@@ -175,6 +175,12 @@ class Platform {
     // A bitmap resource of the library's own module, without the file header: its
     // bytes stay valid for the life of the library. False when there is none.
     virtual bool ModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) = 0;
+    // Shows a message box: text and caption are code page 932 strings, type the
+    // Windows box type (buttons and icon), owner the owning window or null. The
+    // answer: 1 for OK, 2 for Cancel. By default the backend's own box
+    // (BackendMessageBox).
+    virtual int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
+                                   uint32_t type);
 };
 
 // Forwards every call to a target backend; a test overrides what it needs.
@@ -209,6 +215,10 @@ class PlatformWrapper : public Platform {
         return target_->CurrentFolder(buffer, size);
     }
     uint32_t PathAttributes(const char *path) override { return target_->PathAttributes(path); }
+    int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
+                           uint32_t type) override {
+        return target_->ShowMessageBox(owner, text, caption, type);
+    }
 
     int32_t DeviceCapability(DeviceContext dc, int32_t index) override {
         return target_->DeviceCapability(dc, index);
@@ -254,6 +264,9 @@ class PlatformWrapper : public Platform {
   private:
     Platform *target_;
 };
+
+// The message box of the backend built into this library.
+int32_t BackendMessageBox(void *owner, const char *text, const char *caption, uint32_t type);
 
 // The backend built into this library (POSIX stand-ins or Win32).
 Platform *DefaultPlatform();
@@ -303,3 +316,4 @@ struct BuiltInBitmap {
     uint32_t size;
 };
 const BuiltInBitmap *BuiltInBitmaps(uint32_t *count);
+int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type);

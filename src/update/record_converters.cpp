@@ -10,24 +10,6 @@
 
 namespace {
 
-// The ids of the count resources of type in the current file, in index order,
-// in a block from NewPointer; null when one cannot be found. Like every record
-// this conversion loads or writes, each is released again: the data stays in
-// the file, and a Handle left in a slot would outlive the open file.
-int16_t *CollectIds(uint32_t type, int16_t count) {
-    auto *ids = static_cast<int16_t *>(NewPointer(static_cast<uint32_t>(count) * sizeof(int16_t)));
-    for (int16_t i = 0; ids != nullptr && i < count; ++i) {
-        Handle h = nullptr;
-        if (GetOneIndexedResourceChecked(&h, type, static_cast<int16_t>(i + 1)) != kStatusOk ||
-            GetResourceIdChecked(&ids[i], h) != kStatusOk) {
-            DisposePointer(ids);
-            ids = nullptr;
-        }
-        ReleaseResource(h);
-    }
-    return ids;
-}
-
 // Puts old's record in the new layout in place of old: the log entry and the
 // removal of old reach the disk together, then the new record is added and
 // written. False when it was refused or a step failed.
@@ -76,7 +58,7 @@ bool ConvertRecord(const RecordLayout &layout, int16_t id) {
 // current file. The ids are collected first, and each resource is then found
 // by its id, since the conversion changes the order of the resources.
 bool ConvertRecords(const RecordLayout &layout, int16_t count) {
-    int16_t *ids = CollectIds(layout.type, count);
+    int16_t *ids = CollectResourceIds(layout.type, count);
     bool ok = ids != nullptr;
     for (int16_t i = 0; ok && i < count; ++i)
         ok = ConvertRecord(layout, ids[i]);

@@ -1,5 +1,9 @@
 #include "update/resource_helpers.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "resources/open_files.h"
 #include "resources/resource_manager.h"
 
 namespace {
@@ -30,28 +34,6 @@ int16_t LookupStatus(Handle *out, Handle found) {
     return found == nullptr ? kStatusNotFound : kStatusOk;
 }
 
-// Makes a file current for the life of the object, then the one that was.
-class CurrentFileScope {
-  public:
-    explicit CurrentFileScope(uint16_t refNum) : saved_(CurrentResourceFile()) {
-        UseResourceFile(refNum);
-    }
-    ~CurrentFileScope() { UseResourceFile(saved_); }
-    CurrentFileScope(const CurrentFileScope &) = delete;
-    CurrentFileScope &operator=(const CurrentFileScope &) = delete;
-
-  private:
-    uint16_t saved_;
-};
-
-// Lets go of a Handle that a move made the destination's. Writing it over its
-// old block may already have taken it out of its slot; it is then no longer the
-// file's (a later lookup loads the data again), so it is freed here.
-void ReleaseMoved(Handle h) {
-    ReleaseResource(h);
-    if (ResourceError() == kResourceNotFound) DisposeHandle(h);
-}
-
 // Finds (type, id) in the current file and moves it into destination.
 int16_t CopyFromCurrent(int16_t id, uint32_t type, uint16_t destination) {
     Handle h = nullptr;
@@ -60,11 +42,19 @@ int16_t CopyFromCurrent(int16_t id, uint32_t type, uint16_t destination) {
     uint8_t name[256] = {};
     GetResourceNameChecked(name, h);
     status = MoveResourceInto(h, type, id, name, destination);
-    if (status == kStatusOk) ReleaseMoved(h);
+    if (status == kStatusOk) ReleaseOrDispose(h, type);
     return status;
 }
 
 }  // namespace
+
+CurrentFileScope::CurrentFileScope(uint16_t refNum) : saved_(CurrentResourceFile()) {
+    UseResourceFile(refNum);
+}
+
+CurrentFileScope::~CurrentFileScope() {
+    UseResourceFile(saved_);
+}
 
 int16_t MapResourceError(int16_t error) {
     for (const ErrorTranslation &row : kTranslations) {
@@ -120,11 +110,51 @@ int16_t SaveResourceData(Handle h) {
     return LastStatus();
 }
 
+int16_t *CollectResourceIds(uint32_t type, int16_t count) {
+    auto *ids = static_cast<int16_t *>(NewPointer(static_cast<uint32_t>(count) * sizeof(int16_t)));
+    for (int16_t i = 0; ids != nullptr && i < count; ++i) {
+        Handle h = nullptr;
+        if (GetOneIndexedResourceChecked(&h, type, static_cast<int16_t>(i + 1)) != kStatusOk ||
+            GetResourceIdChecked(&ids[i], h) != kStatusOk) {
+            DisposePointer(ids);
+            ids = nullptr;
+        }
+        ReleaseResource(h);
+    }
+    return ids;
+}
+
+void LeadingName(Handle record, uint8_t *name) {
+    uint32_t size = static_cast<uint32_t>(GetHandleSize(record));
+    uint32_t length = size == 0 ? 0 : std::min<uint32_t>((*record)[0], size - 1);
+    name[0] = static_cast<uint8_t>(length);
+    if (length > 0) std::memcpy(name + 1, *record + 1, length);
+}
+
+void ReleaseOrDispose(Handle h, uint32_t type) {
+    uint32_t number = HandleNumber(h);
+    int32_t home = HomeResourceFile(h);
+    if (home < 0) {
+        DisposeResourceHandle(h, type);
+        return;
+    }
+    ReleaseResource(h);
+    if (HandleFromNumber(number) != h) return;
+    // Kept: its change could not be written. Left in its slot, it would lose
+    // its last holder once a write over an old place lets go of it, so the
+    // whole file is written back with it and it is released then.
+    UpdateResourceFile(static_cast<uint16_t>(home));
+    ReleaseResource(h);
+}
+
 int16_t RemoveResourceChecked(Handle h) {
+    // A picture's bitmap block goes with its Handle.
+    uint32_t type = 0;
+    GetResourceInfo(h, nullptr, &type, nullptr);
     RemoveResource(h);
     int16_t error = ResourceError();
     if (error == kResourceOk) {
-        DisposeHandle(h);
+        DisposeResourceHandle(h, type);
     } else {
         ReleaseResource(h);
     }
@@ -144,7 +174,7 @@ int16_t MoveResourceInto(Handle h, uint32_t type, int16_t id, const uint8_t *nam
     if (status == kStatusOk) {
         WriteResource(h);
     } else {
-        DisposeHandle(h);
+        DisposeResourceHandle(h, type);
     }
     return status;
 }

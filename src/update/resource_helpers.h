@@ -9,6 +9,18 @@
 
 #include "resources/handles.h"
 
+// Makes a file current for the life of the object, then the one that was.
+class CurrentFileScope {
+  public:
+    explicit CurrentFileScope(uint16_t refNum);
+    ~CurrentFileScope();
+    CurrentFileScope(const CurrentFileScope &) = delete;
+    CurrentFileScope &operator=(const CurrentFileScope &) = delete;
+
+  private:
+    uint16_t saved_;
+};
+
 // Status codes.
 constexpr int16_t kStatusOk = 0;
 constexpr int16_t kStatusNotFound = 3;   // the lookup found nothing
@@ -41,6 +53,19 @@ int16_t AddResourceChecked(Handle h, uint32_t type, int16_t id, const uint8_t *n
 int16_t MarkChangedChecked(Handle h);
 // Marks h changed and writes its data into its file; the first failure ends it.
 int16_t SaveResourceData(Handle h);
+// The ids of the count resources of type in the current file, in index order,
+// in a block from NewPointer; null when one cannot be found or there is no
+// memory. Every resource it loads is released again.
+int16_t *CollectResourceIds(uint32_t type, int16_t count);
+// Copies the length-prefixed string at the start of record's data into name
+// (256 bytes), as far as the record holds it; an empty record gives "".
+void LeadingName(Handle record, uint8_t *name);
+// Lets go of a resource Handle of type. A Handle in no file's slot (a write
+// over its old place lets go of the file's unchanged resources) belongs to its
+// holder and is freed here. One that stays in its slot because its change could
+// not be written goes to the disk with a write-back of its file first.
+void ReleaseOrDispose(Handle h, uint32_t type);
+
 // Removes h from its file and frees it; when it cannot be removed it is released
 // instead. The result is the Resource Manager's own code, untranslated.
 int16_t RemoveResourceChecked(Handle h);

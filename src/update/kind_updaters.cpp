@@ -1,0 +1,185 @@
+#include "update/kind_updaters.h"
+
+#include <cstring>
+
+#include "resources/resource_manager.h"
+#include "support/byte_order.h"
+#include "support/strings.h"
+#include "update/resource_helpers.h"
+#include "update/status_message.h"
+#include "update/update_driver.h"
+#include "update/version_resources.h"
+
+namespace {
+
+constexpr uint32_t kAccessoryHead = ResTypeOf("AccH");
+constexpr uint32_t kAccessoryPicture = ResTypeOf("ACDP");
+constexpr uint32_t kAccessoryVersion = ResTypeOf("AcVe");
+constexpr uint32_t kLightRecord = ResTypeOf("Ligt");
+constexpr uint32_t kLightHead = ResTypeOf("LigH");
+constexpr int16_t kLightId = 400;
+constexpr int16_t kFileVersionId = 128;
+
+// The light record's extension: a 16-bit, a 32-bit, a 32-bit, a 16-bit and a
+// 32-bit field, all 0.
+constexpr int32_t kLightExtensionSize = 16;
+
+// Accessories whose picture is not found by their name, and the id of the
+// picture the update source holds for them. The first matching row counts.
+struct Ornament {
+    const char *name;
+    int16_t pictureId;
+};
+constexpr Ornament kOrnaments[] = {
+    {"Pride of Pele II", 128},   {"Bogwood", 129},
+    {"Japanese Name Only", 130}, {"Moai Statue", 131},
+    {"The Thinker", 132},        {"Grand Piano", 133},
+    {"Heavenly Sphere", 134},    {"Japanese Name Only", 135},
+    {"Japanese Name Only", 136}, {"Venus de Milo", 137},
+    {"Japanese Name Only", 138}, {"Mechaparts", 139},
+    {"Japanese Name Only", 140}, {"Erawan", 141},
+    {"Kinkaku-ji", 142},         {"Kinkaku-ji", 143},
+    {"Pride of Pele", 200},
+};
+
+int16_t UpdateItemsAndWriteBack(uint16_t ref, const char (&info)[5], const char (&picture)[5],
+                                const char (&version)[5]) {
+    int16_t status = UpdateItems(ref, ResTypeOf(info), ResTypeOf(picture), ResTypeOf(version));
+    if (status == kStatusOk) WriteBackCompacted(ref);
+    return status;
+}
+
+// The ornament table's picture id for name, or 0 when no row names it.
+int16_t OrnamentPicture(const uint8_t *name) {
+    char text[256];
+    Str255ToC(name, text);
+    for (const Ornament &row : kOrnaments) {
+        if (std::strcmp(text, row.name) == 0) return row.pictureId;
+    }
+    return 0;
+}
+
+// Puts picture (a resource of the update source) in place of the accessory's
+// own picture in ref, under the accessory's id and name.
+int16_t TakePicture(uint16_t ref, Handle picture, int16_t id, const uint8_t *name) {
+    UseResourceFile(ref);
+    Handle old = nullptr;
+    if (GetOneResourceChecked(&old, kAccessoryPicture, id) == kStatusOk) RemoveResourceChecked(old);
+    int16_t status = MoveResourceInto(picture, kAccessoryPicture, id, name, ref);
+    if (status == kStatusOk) ReleaseOrDispose(picture, kAccessoryPicture);
+    return status;
+}
+
+}  // namespace
+
+void WriteBackCompacted(uint16_t ref) {
+    CurrentFileScope scope(ref);
+    SetResourceCompaction(3);
+    UpdateResourceFile(ref);
+}
+
+int16_t ReplaceFromSource(int16_t id, uint32_t type, uint16_t source, uint16_t destination) {
+    CurrentFileScope scope(source);
+    if (HasOneResource(id, type) == 0) {
+        ShowStatusMessage(kStatusMissingFromSource);
+        return kStatusOk;
+    }
+    UseResourceFile(destination);
+    Handle old = nullptr;
+    if (GetOneResourceChecked(&old, type, id) == kStatusOk) RemoveResourceChecked(old);
+    return CopyOneResource(id, type, source, destination);
+}
+
+int16_t UpdateItems(uint16_t ref, uint32_t infoType, uint32_t pictureType, uint32_t versionType) {
+    uint16_t count = CountOneResources(infoType);
+    for (uint32_t index = 1; index <= count && index <= INT16_MAX; ++index) {
+        Handle item = GetOneIndexedResource(infoType, static_cast<int16_t>(index));
+        int16_t id = 0;
+        GetResourceInfo(item, &id, nullptr, nullptr);
+        ReleaseResource(item);
+        if (item == nullptr) continue;
+        ReplaceFromSource(id, pictureType, sourceRef, ref);
+        if (aquariumMode == 0) StampVersion(versionType, id, kCurrentVersion);
+    }
+    return kStatusOk;
+}
+
+int16_t UpdatePlKind(uint16_t ref) {
+    return UpdateItemsAndWriteBack(ref, "PlTI", "PLDP", "PlVe");
+}
+
+int16_t UpdateFdKind(uint16_t ref) {
+    return UpdateItemsAndWriteBack(ref, "Fd_I", "FDDP", "FdVe");
+}
+
+int16_t UpdateDrKind(uint16_t ref) {
+    return UpdateItemsAndWriteBack(ref, "DrgI", "DRDP", "DrVe");
+}
+
+int16_t UpdateAccessories(uint16_t ref) {
+    uint16_t count = CountOneResources(kAccessoryHead);
+    int16_t status = kStatusOk;
+    for (uint32_t index = 1; index <= count && index <= INT16_MAX; ++index)
+        status = UpdateAccessory(ref, static_cast<int16_t>(index));
+    if (status == kStatusOk) WriteBackCompacted(ref);
+    return status;
+}
+
+int16_t UpdateAccessory(uint16_t ref, int16_t index) {
+    CurrentFileScope scope(ref);
+    Handle accessory = nullptr;
+    int16_t status = GetOneIndexedResourceChecked(&accessory, kAccessoryHead, index);
+    if (status != kStatusOk) return status;
+    int16_t id = 0;
+    GetResourceIdChecked(&id, accessory);
+    uint8_t name[256];
+    LeadingName(accessory, name);
+
+    UseResourceFile(sourceRef);
+    Handle picture = nullptr;
+    if (GetNamedResourceChecked(&picture, kAccessoryPicture, name) == kStatusOk) {
+        status = TakePicture(ref, picture, id, name);
+    } else if (int16_t pictureId = OrnamentPicture(name); pictureId != 0) {
+        UseResourceFile(sourceRef);
+        status = GetOneResourceChecked(&picture, kAccessoryPicture, pictureId) == kStatusOk
+                     ? TakePicture(ref, picture, id, name)
+                     : kStatusOk;
+    }
+    ReleaseOrDispose(accessory, kAccessoryHead);
+    UseResourceFile(ref);
+    if (aquariumMode == 0) StampVersion(kAccessoryVersion, id, kCurrentVersion);
+    return status;
+}
+
+int16_t UpdateLight(uint16_t ref) {
+    Handle light = nullptr;
+    int16_t status = GetOneResourceChecked(&light, kLightRecord, kLightId);
+    if (status != kStatusOk) return status;
+    Handle extension = NewHandle(kLightExtensionSize);
+    if (extension != nullptr && AppendHandle(extension, light) == 0) SaveResourceData(light);
+    DisposeHandle(extension);
+    ReleaseOrDispose(light, kLightRecord);
+    CopyOneResource(kLightId, kLightHead, sourceRef, ref);
+    return kStatusOk;
+}
+
+int16_t UpdateMrKind(uint16_t ref) {
+    UpdateLight(ref);
+    StampVersion(ResTypeOf("SmVe"), kFileVersionId, kCurrentVersion);
+    return kStatusOk;
+}
+
+int16_t UpdateAquarium(uint16_t ref) {
+    aquariumMode = 1;
+    int16_t status = UpdateFish(ref);
+    if (status == kStatusOk) {
+        UpdatePlKind(ref);
+        UpdateAccessories(ref);
+        UpdateFdKind(ref);
+        UpdateDrKind(ref);
+        UpdateLight(ref);
+        StampVersion(ResTypeOf("SkVe"), kFileVersionId, kCurrentVersion);
+    }
+    aquariumMode = 0;
+    return status;
+}

@@ -1,0 +1,12 @@
+// The status messages of the content update.
+#pragma once
+
+#include <cstdint>
+
+// The status code that reports a resource missing from the update source; it
+// shows nothing.
+constexpr int16_t kStatusMissingFromSource = 131;
+
+// Shows, with the information icon, "Conversion completed" for 128 and
+// "Conversion unnecessary" for 130; nothing for any other code.
+void ShowStatusMessage(int16_t status);
