@@ -137,6 +137,8 @@ void PlatformScreenDeviceRelease(DeviceContext dc) {
 
 bool PlatformModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *size) {
     return CurrentPlatform()->ModuleBitmapFind(name, data, size);
+}
+
 int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type) {
     return CurrentPlatform()->ShowMessageBox(owner, text, caption, type);
 }
