@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <tuple>
 
 #include "common/test_env.h"
 #include "support/memory_pool.h"
@@ -25,11 +26,15 @@ using HandlesTest = PoolTest;
 TEST_F(HandlesTest, NumbersNameLiveHandlesOnly) {
     DisposePointer(nullptr);
     EXPECT_EQ(MemoryError(), kMemoryNilFree);
+    // The codes callers see: 0, -108 and -111.
+    EXPECT_EQ(std::tuple(kNoError, kMemoryFull, kMemoryNilFree), std::tuple(0, -108, -111));
     Handle empty = NewHandle(-7), data = NewHandle(6);
     EXPECT_EQ(*empty, nullptr);
     EXPECT_EQ(Contents(*data, GetHandleSize(data)), std::string(6, '\0'));
     const uint32_t number = HandleNumber(data);
+    DisposePointer(nullptr);
     DisposeHandle(data);
+    EXPECT_EQ(MemoryError(), kNoError) << "a good disposal clears the code";
     Handle next = NewHandle(1);
     EXPECT_EQ((std::set{number, HandleNumber(empty), HandleNumber(next), 0u}.size()), 4u);
     EXPECT_FALSE(HandleFromNumber(number) || HandleFromNumber(0));

@@ -169,4 +169,12 @@ TEST_F(ResourceEditingTest, RemovalCountsItsBytesAsDead) {
     EXPECT_EQ(GetI32(ReadWholeFile(path_), kDeadBytesField), 20 + 14 + 40 + 1024 + 8);
 }
 
+// A file named through a drive letter asks the free space of that drive's root.
+TEST_F(ResourceEditingTest, DrivePathsAskTheirDriveForRoom) {
+    ScopedEnvironment drives("SKELMORA_DRIVES", ("C=fixed=" + temp_.path()).c_str());
+    Write("drive.rez", Described({}));
+    ASSERT_NE(Open("C:\\drive.rez"), kNoFile);
+    Add(Pattern(4), kWnew, 1, "");
+}
+
 }  // namespace
