@@ -6,7 +6,7 @@
 #include "support/byte_order.h"
 #include "update/kind_updaters.h"
 #include "update/resource_helpers.h"
-#include "update/special_fish.h"
+#include "update/fish_names.h"
 #include "update/update_driver.h"
 #include "update/version_resources.h"
 

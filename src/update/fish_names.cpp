@@ -1,4 +1,4 @@
-#include "update/special_fish.h"
+#include "update/fish_names.h"
 
 #include <cstring>
 
