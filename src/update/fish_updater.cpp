@@ -4,9 +4,9 @@
 
 #include "resources/resource_manager.h"
 #include "support/byte_order.h"
+#include "update/fish_names.h"
 #include "update/kind_updaters.h"
 #include "update/resource_helpers.h"
-#include "update/fish_names.h"
 #include "update/update_driver.h"
 #include "update/version_resources.h"
 
