@@ -1,5 +1,10 @@
 /* The public C interface of the Skelmora Updater library.
  *
+ * A host calls Register once, then for each content file Open, any number of
+ * List and ListPicture, at most one Update, and Close; at the end UnRegister.
+ * All results are 32-bit integers; on 32-bit Windows the functions use the
+ * __stdcall convention and are exported by their plain names.
+ *
  * On POSIX the library also exports a memory device context: a host draws a
  * picture into one (through the library's picture drawing), reads its pixels and
  * can save them as a PNG file. */
@@ -14,9 +19,42 @@
 #define SK_EXPORT __attribute__((visibility("default")))
 #endif
 
+#if defined(_WIN32) && !defined(_WIN64)
+#define SK_CALL __stdcall
+#else
+#define SK_CALL
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* Claims the single-instance lock, finds and opens the update source
+ * "Updater.rez" (asking for the CD, owned by ownerWindow, when it is needed) and
+ * makes the library ready: 1. 0 when another registration holds the lock, no
+ * source was found or it cannot be opened (the reason was shown). */
+SK_EXPORT int32_t SK_CALL Register(void *ownerWindow);
+/* Closes every file, frees the library's memory and gives the lock back: 1. */
+SK_EXPORT int32_t SK_CALL UnRegister(void);
+/* Opens the content file at path (shorter than 256 characters) and judges
+ * whether it needs the update: 1. 0 when it cannot be written or is not a
+ * resource file (a message says which), or its kind is unknown; Close it all
+ * the same. */
+SK_EXPORT int32_t SK_CALL Open(const char *path);
+/* Writes the content file back and closes it: 1. */
+SK_EXPORT int32_t SK_CALL Close(void);
+/* code 100: copies the verdict text (code page 932, at most 22 bytes and the
+ * terminator) into buffer, 1. code 200: 1 when the item has its own picture,
+ * else 0. code 300: copies "YES" (an update is needed) or "NO", 1. Any other
+ * code returns itself. buffer holds at least 23 bytes; unused is not read. */
+SK_EXPORT int32_t SK_CALL List(int32_t code, int32_t unused, char *buffer);
+/* code 200: draws the item's picture, or the update source's default picture,
+ * over the client area of deviceContext's window (grey when there is neither):
+ * 1 drawn, 0 failed. Any other code draws nothing and returns 0. */
+SK_EXPORT int32_t SK_CALL ListPicture(int32_t code, int32_t unused, void *deviceContext);
+/* Brings the open content file to version 1.5: 1 updated (a message says so),
+ * 0 when it needed nothing (no message) or the update failed (a message). */
+SK_EXPORT int32_t SK_CALL Update(void);
 
 #if !defined(_WIN32)
 

@@ -7,6 +7,7 @@ namespace {
 
 // The backend set with SetPlatform; null means the default one.
 Platform *g_current = nullptr;
+void *g_module = nullptr;
 
 }  // namespace
 
@@ -141,4 +142,40 @@ bool PlatformModuleBitmapFind(const char *name, const uint8_t **data, uint32_t *
 
 int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type) {
     return CurrentPlatform()->ShowMessageBox(owner, text, caption, type);
+}
+
+bool PlatformRegistryString(const char *key, const char *name, char *buffer, uint32_t size) {
+    return CurrentPlatform()->RegistryString(key, name, buffer, size);
+}
+
+uint32_t PlatformLogicalDrives() {
+    return CurrentPlatform()->LogicalDrives();
+}
+
+uint32_t PlatformDriveType(const char *root) {
+    return CurrentPlatform()->DriveType(root);
+}
+
+uint32_t PlatformErrorModeSet(uint32_t mode) {
+    return CurrentPlatform()->ErrorModeSet(mode);
+}
+
+void PlatformCursorSet(int32_t id) {
+    CurrentPlatform()->CursorSet(id);
+}
+
+MutexHandle PlatformMutexCreate(const char *name, bool *existed) {
+    return CurrentPlatform()->MutexCreate(name, existed);
+}
+
+void PlatformMutexClose(MutexHandle mutex) {
+    CurrentPlatform()->MutexClose(mutex);
+}
+
+void PlatformSetModule(void *module) {
+    g_module = module;
+}
+
+void *PlatformModule() {
+    return g_module;
 }

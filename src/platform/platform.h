@@ -102,6 +102,25 @@ struct StretchRequest {
     uint32_t rasterOperation;
 };
 
+// Drive types, as the Windows API numbers them.
+constexpr uint32_t kDriveNoRootDir = 1;  // no such drive
+constexpr uint32_t kDriveRemovable = 2;
+constexpr uint32_t kDriveFixed = 3;
+constexpr uint32_t kDriveRemote = 4;
+constexpr uint32_t kDriveCdrom = 5;
+constexpr uint32_t kDriveRamdisk = 6;
+
+// The critical-error mode that keeps the system from asking for a disk itself.
+constexpr uint32_t kFailCriticalErrors = 1;
+
+// System cursors.
+constexpr int32_t kArrowCursor = 32512;
+constexpr int32_t kWaitCursor = 32514;
+
+// A named mutex; kNoMutex is "none".
+using MutexHandle = std::intptr_t;
+constexpr MutexHandle kNoMutex = 0;
+
 // Graphics calls that a test wrapper can make fail.
 enum class GraphicsOp { Bitmap, Palette, StretchMode, ClientRect, Stretch, Count };
 
@@ -181,6 +200,25 @@ class Platform {
     // (BackendMessageBox).
     virtual int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
                                    uint32_t type);
+
+    // The system around the library.
+    // Copies the string value name of key (under the local machine's root) into
+    // buffer with a terminating zero. False when the key cannot be opened or the
+    // value cannot be read, or it does not fit in size bytes.
+    virtual bool RegistryString(const char *key, const char *name, char *buffer, uint32_t size) = 0;
+    // Bit 0 for drive A, bit 1 for B, ... set for every drive that exists.
+    virtual uint32_t LogicalDrives() = 0;
+    // The type of the drive whose root ("e:\") is given; kDriveNoRootDir for none.
+    virtual uint32_t DriveType(const char *root) = 0;
+    // Sets the critical-error mode; returns the previous one.
+    virtual uint32_t ErrorModeSet(uint32_t mode) = 0;
+    // Shows a system cursor (kArrowCursor, kWaitCursor).
+    virtual void CursorSet(int32_t id) = 0;
+    // Creates the named mutex, owned by the caller, or opens it when it exists;
+    // *existed tells which. kNoMutex when neither can be done.
+    virtual MutexHandle MutexCreate(const char *name, bool *existed) = 0;
+    // Closes a mutex handle (kNoMutex is ignored).
+    virtual void MutexClose(MutexHandle mutex) = 0;
 };
 
 // Forwards every call to a target backend; a test overrides what it needs.
@@ -219,6 +257,17 @@ class PlatformWrapper : public Platform {
                            uint32_t type) override {
         return target_->ShowMessageBox(owner, text, caption, type);
     }
+    bool RegistryString(const char *key, const char *name, char *buffer, uint32_t size) override {
+        return target_->RegistryString(key, name, buffer, size);
+    }
+    uint32_t LogicalDrives() override { return target_->LogicalDrives(); }
+    uint32_t DriveType(const char *root) override { return target_->DriveType(root); }
+    uint32_t ErrorModeSet(uint32_t mode) override { return target_->ErrorModeSet(mode); }
+    void CursorSet(int32_t id) override { target_->CursorSet(id); }
+    MutexHandle MutexCreate(const char *name, bool *existed) override {
+        return target_->MutexCreate(name, existed);
+    }
+    void MutexClose(MutexHandle mutex) override { target_->MutexClose(mutex); }
 
     int32_t DeviceCapability(DeviceContext dc, int32_t index) override {
         return target_->DeviceCapability(dc, index);
@@ -317,3 +366,15 @@ struct BuiltInBitmap {
 };
 const BuiltInBitmap *BuiltInBitmaps(uint32_t *count);
 int32_t PlatformMessageBox(void *owner, const char *text, const char *caption, uint32_t type);
+bool PlatformRegistryString(const char *key, const char *name, char *buffer, uint32_t size);
+uint32_t PlatformLogicalDrives();
+uint32_t PlatformDriveType(const char *root);
+uint32_t PlatformErrorModeSet(uint32_t mode);
+void PlatformCursorSet(int32_t id);
+MutexHandle PlatformMutexCreate(const char *name, bool *existed);
+void PlatformMutexClose(MutexHandle mutex);
+
+// The library's own module, as the system handed it over when it loaded the
+// library; backends find the module's resources through it. Null until then.
+void PlatformSetModule(void *module);
+void *PlatformModule();

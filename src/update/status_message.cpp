@@ -6,6 +6,7 @@
 namespace {
 
 constexpr uint32_t kInformationBox = 64;
+constexpr uint32_t kStopBox = 16;
 
 }  // namespace
 
@@ -14,4 +15,9 @@ void ShowStatusMessage(int16_t status) {
     if (status == 128) text = kConversionCompletedText;
     if (status == 130) text = kConversionUnnecessaryText;
     if (text != nullptr) PlatformMessageBox(nullptr, text, kStatusCaption, kInformationBox);
+}
+
+void ShowErrorMessage(int16_t status) {
+    if (status == kStatusConversionFailed)
+        PlatformMessageBox(nullptr, kConversionFailedText, kUpdaterCaption, kStopBox);
 }

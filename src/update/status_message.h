@@ -1,4 +1,4 @@
-// The status messages of the content update.
+// The status and error messages of the content update.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,13 @@
 // shows nothing.
 constexpr int16_t kStatusMissingFromSource = 131;
 
+// The status code of an update that failed.
+constexpr int16_t kStatusConversionFailed = 132;
+
 // Shows, with the information icon, "Conversion completed" for 128 and
 // "Conversion unnecessary" for 130; nothing for any other code.
 void ShowStatusMessage(int16_t status);
+
+// Shows, with the stop icon, "コンバートできませんでした。" for 132; nothing for
+// any other code.
+void ShowErrorMessage(int16_t status);

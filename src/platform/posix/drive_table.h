@@ -9,13 +9,7 @@
 #include <cstdint>
 #include <string>
 
-// Drive types, as the Windows API numbers them.
-constexpr uint32_t kDriveNoRootDir = 1;  // the letter is not in the table
-constexpr uint32_t kDriveRemovable = 2;
-constexpr uint32_t kDriveFixed = 3;
-constexpr uint32_t kDriveRemote = 4;
-constexpr uint32_t kDriveCdrom = 5;
-constexpr uint32_t kDriveRamdisk = 6;
+#include "platform/platform.h"
 
 struct DriveEntry {
     // kDriveNoRootDir when the letter is not in the table; folder is then empty.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/event_log.h"
 
 namespace {
 
@@ -51,23 +52,6 @@ std::string Utf8FromCodePage932(const char *text) {
     return out;
 }
 
-std::string JsonString(const std::string &text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out + "\"";
-}
-
 // The next answer of the answers variable, or 0 when none is left.
 int32_t NextAnswer() {
     const char *value = std::getenv("SKELMORA_MESSAGE_ANSWERS");
@@ -94,16 +78,9 @@ int32_t BackendMessageBox(void *owner, const char *text, const char *caption, ui
     int32_t answer = NextAnswer();
     if (answer == 0) answer = (type & kButtonsMask) == kOkCancel ? kAnswerCancel : kAnswerOk;
     std::fprintf(stderr, "%s: %s\n", utf8Caption.c_str(), utf8Text.c_str());
-    const char *log = std::getenv("SKELMORA_MESSAGE_LOG");
-    if (log != nullptr && log[0] != '\0') {
-        if (FILE *file = std::fopen(log, "a")) {
-            std::fprintf(file,
-                         "{\"event\":\"message\",\"caption\":%s,\"text\":%s,\"type\":%u,"
-                         "\"owned\":%s,\"answer\":%d}\n",
-                         JsonString(utf8Caption).c_str(), JsonString(utf8Text).c_str(), type,
-                         owner != nullptr ? "true" : "false", answer);
-            std::fclose(file);
-        }
-    }
+    AppendEventLog("{\"event\":\"message\",\"caption\":" + JsonString(utf8Caption) +
+                   ",\"text\":" + JsonString(utf8Text) + ",\"type\":" + std::to_string(type) +
+                   ",\"owned\":" + (owner != nullptr ? "true" : "false") +
+                   ",\"answer\":" + std::to_string(answer) + "}");
     return answer;
 }

@@ -20,6 +20,7 @@
 #include "platform/posix/drive_table.h"
 #include "platform/posix/move_file.h"
 #include "platform/posix/software_graphics.h"
+#include "platform/posix/system_stand_ins.h"
 
 namespace {
 
@@ -269,6 +270,26 @@ class PosixPlatform : public SoftwareGraphics {
         }
         return attributes;
     }
+
+    bool RegistryString(const char *, const char *name, char *buffer, uint32_t size) override {
+        return PosixRegistryString(name, buffer, size);
+    }
+    uint32_t LogicalDrives() override { return LogicalDriveMask(); }
+    uint32_t DriveType(const char *root) override { return PosixDriveType(root); }
+    // There are no system boxes asking for a disk; the mode is only remembered.
+    uint32_t ErrorModeSet(uint32_t mode) override {
+        const uint32_t previous = errorMode_;
+        errorMode_ = mode;
+        return previous;
+    }
+    void CursorSet(int32_t id) override { PosixCursorSet(id); }
+    MutexHandle MutexCreate(const char *name, bool *existed) override {
+        return PosixMutexCreate(name, existed);
+    }
+    void MutexClose(MutexHandle mutex) override { PosixMutexClose(mutex); }
+
+  private:
+    uint32_t errorMode_ = 0;
 };
 
 }  // namespace
