@@ -1,0 +1,440 @@
+// The library as a host sees it: the seven exports, finding the update source,
+// the messages and cursors they show (read back from the message log, where the
+// POSIX stand-ins write them in UTF-8), and the files they leave.
+#include <fcntl.h>
+#include <iconv.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "common/resource_test.h"
+#include "interface/update_source.h"
+#include "interface/update_state.h"
+#include "skupdater.h"
+#include "support/memory_pool.h"
+
+extern char **environ;
+
+namespace {
+
+// Colours that the picture palette holds exactly.
+constexpr uint32_t kRed = 0xFF0033, kGreen = 0x00FF33, kBlue = 0x0000CC, kGrey = 0x808080;
+
+Bytes Solid(uint32_t rgb) {
+    std::vector<FixtureColour> table(256);
+    table[0] = {uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)};
+    return BuildBitmapImage(4, 4, 8, table, std::vector<uint32_t>(16, 0));
+}
+Bytes Version(int16_t v) {
+    return {uint8_t(v & 0xFF), uint8_t((v >> 8) & 0xFF)};
+}
+
+// A row of the kind table as the product describes it.
+struct Kind {
+    const char *kind, *version, *info, *picture;
+};
+constexpr Kind kKinds[] = {
+    {"SkMr", "SmVe", "SmVe", nullptr}, {"Skel", "SkVe", "SkVe", nullptr},
+    {"SkFs", "FiVe", "FsTI", "FADP"},  {"SkPl", "PlVe", "PlTI", "PLDP"},
+    {"SkAc", "AcVe", "AccI", "ACDP"},  {"SkFd", "FdVe", "Fd_I", "FDDP"},
+    {"SkDr", "DrVe", "DrgI", "DRDP"},
+};
+uint32_t Code(const char *text) {
+    return uint32_t(uint8_t(text[0])) << 24 | uint32_t(uint8_t(text[1])) << 16 |
+           uint32_t(uint8_t(text[2])) << 8 | uint8_t(text[3]);
+}
+
+// A content file of a kind whose first item (id 128) is at version; the
+// item's picture is red.
+FixtureFile Content(const Kind &k, int16_t version) {
+    FixtureFile file;
+    file.kind = Code(k.kind);
+    file.types.push_back({Code(k.version), {Res(128, std::nullopt, Version(version))}});
+    if (std::strcmp(k.info, k.version) != 0)
+        file.types.push_back({Code(k.info), {Res(128, "item", Pattern(40))}});
+    if (k.picture != nullptr)
+        file.types.push_back({Code(k.picture), {Res(128, "pic", Solid(kRed))}});
+    return file;
+}
+
+// The update source: the new fish picture is green, the default picture blue.
+FixtureFile Source(bool withDefaultPicture = true) {
+    FixtureFile file = Described({{kFADP, {Res(128, "new", Solid(kGreen))}}});
+    if (withDefaultPicture) file.types.push_back({kPICT, {Res(264, "default", Solid(kBlue))}});
+    return file;
+}
+
+std::string Utf8(const std::string &cp932) {
+    iconv_t convert = iconv_open("UTF-8", "CP932");
+    char out[256] = {};
+    char *in = const_cast<char *>(cp932.data()), *to = out;
+    size_t inLeft = cp932.size(), toLeft = sizeof out - 1;
+    iconv(convert, &in, &inLeft, &to, &toLeft);
+    iconv_close(convert);
+    return out;
+}
+
+std::string Message(const std::string &caption, const std::string &text, int type,
+                    bool owned = false, int answer = 1) {
+    return "{\"event\":\"message\",\"caption\":\"" + caption + "\",\"text\":\"" + text +
+           "\",\"type\":" + std::to_string(type) + ",\"owned\":" + (owned ? "true" : "false") +
+           ",\"answer\":" + std::to_string(answer) + "}";
+}
+std::string Cursor(int id) {
+    return "{\"event\":\"cursor\",\"id\":" + std::to_string(id) + "}";
+}
+const std::string kFinished = Message("SM Updater", "アップデートが終了しました", 0);
+const std::string kInsert = Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true);
+const std::string kWrongCd = Message("SM Updater", "これは正しいCDではありません", 0, true);
+
+// Each test has its own folder, lock, message log and registry values; it
+// ends unregistered.
+class InterfaceTest : public ::testing::Test {
+  protected:
+    void TearDown() override { UnRegister(); }
+
+    std::string Write(const std::string &name, const FixtureFile &file) {
+        const std::string path = temp_.File(name);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        WriteWholeFile(path, BuildResourceFile(file));
+        return path;
+    }
+    // The log's lines since the last call.
+    std::vector<std::string> Events() {
+        std::vector<std::string> lines;
+        std::ifstream in(log_);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        std::filesystem::remove(log_);
+        return lines;
+    }
+    std::string ListText(int32_t code, int32_t expected = 1) {
+        char buffer[64] = "untouched";
+        EXPECT_EQ(List(code, 0, buffer), expected) << code;
+        return buffer;
+    }
+    // ListPicture into an 8 x 8 device context: the result and the colour drawn.
+    std::pair<int32_t, uint32_t> Picture(int32_t code = 200, uint32_t flags = 0) {
+        void *dc = CreateMemoryDC(8, 8, flags);
+        const int32_t result = ListPicture(code, 0, dc);
+        const uint8_t *p = MemoryDCPixels(dc);
+        const uint32_t colour = uint32_t(p[189]) << 16 | uint32_t(p[190]) << 8 | p[191];
+        DeleteMemoryDC(dc);
+        return {result, colour};
+    }
+
+    TempDir temp_;
+    std::string log_ = temp_.File("messages.log");
+    ScopedEnvironment environment_[6] = {
+        {"TMPDIR", temp_.path().c_str()},       {"SKELMORA_MESSAGE_LOG", log_.c_str()},
+        {"HDPathForRez", temp_.path().c_str()}, {"PathForRez", nullptr},
+        {"SKELMORA_DRIVES", nullptr},           {"SKELMORA_MESSAGE_ANSWERS", nullptr}};
+};
+
+TEST_F(InterfaceTest, EveryKindIsJudgedByItsVersionAndShowsItsPicture) {
+    Write("Updater.rez", Source());
+    ASSERT_EQ(Register(nullptr), 1);
+    for (const Kind &k : kKinds) {
+        for (int16_t version : {149, 150}) {
+            SCOPED_TRACE(std::string(k.kind) + " at " + std::to_string(version));
+            const bool current = version == 150;
+            ASSERT_EQ(Open(Write(std::string(k.kind) + ".rez", Content(k, version)).c_str()), 1);
+            EXPECT_EQ(Utf8(ListText(100)),
+                      current ? "アップデートの必要なし" : "アップデートの必要あり");
+            EXPECT_EQ(ListText(300), current ? "NO" : "YES");
+            EXPECT_EQ(ListText(200, k.picture != nullptr), "untouched");
+            EXPECT_EQ(Picture(), std::make_pair(1, k.picture != nullptr ? kRed : kBlue));
+            if (current) {
+                EXPECT_EQ(Update(), 0);
+            }
+            EXPECT_EQ(Close(), 1);
+            EXPECT_EQ(ListText(100), "");
+        }
+    }
+    EXPECT_EQ(Events(), std::vector<std::string>());
+}
+
+TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
+    Write("Updater.rez", Source(false));
+    ASSERT_EQ(Register(nullptr), 1);
+    EXPECT_EQ(ListText(100), "");
+    EXPECT_EQ(ListText(300), "YES");
+    EXPECT_EQ(ListText(7, 7), "untouched");
+    EXPECT_EQ(Picture(), std::make_pair(1, kGrey));
+    EXPECT_EQ(Picture(100), std::make_pair(0, 0u));
+    EXPECT_EQ(Picture(200, MEMORY_DC_NO_WINDOW).first, 0);
+
+    FixtureFile unknown = Content(kKinds[2], 100);
+    unknown.kind = Code("XXXX");
+    WriteWholeFile(temp_.File("text.rez"), Text("not a resource file"));
+    // An aquarium whose own version is old but whose first fish is current: an
+    // aquarium update that stopped half way is judged by the fish.
+    FixtureFile halfway = Content(kKinds[1], 100);
+    for (const FixtureType &t : Content(kKinds[2], 150).types)
+        halfway.types.push_back(t);
+    const struct {
+        std::string path;
+        int32_t result;
+        std::string verdict, needs, message;
+    } rows[] = {
+        {temp_.File("missing.rez"), 0, "", "YES",
+         Message("SM Updater",
+                 "このファイルは書き込み禁止に設定されています。ファイルを更新できませんでした。",
+                 16)},
+        {temp_.File("text.rez"), 0, "", "YES",
+         Message("SM Updater", "ﾘｿｰｽﾌｧｲﾙが開けません。そのﾌｧｲﾙはﾘｿｰｽとして認識できませんでした。",
+                 16)},
+        {Write("unknown.rez", unknown), 0, "アップデートの必要あり", "YES", ""},
+        {Write("halfway.rez", halfway), 1, "アップデートの必要なし", "NO", ""},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.path);
+        EXPECT_EQ(Open(row.path.c_str()), row.result);
+        EXPECT_EQ(Utf8(ListText(100)), row.verdict);
+        EXPECT_EQ(ListText(300), row.needs);
+        EXPECT_EQ(Update(), 0);
+        EXPECT_EQ(Events(), row.message.empty() ? std::vector<std::string>()
+                                                : std::vector<std::string>{row.message});
+        Close();
+    }
+}
+
+TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
+    Write("Updater.rez", Source());
+    ASSERT_EQ(Register(nullptr), 1);
+    const std::string fish = Write("fish.rez", Content(kKinds[2], 100));
+    ASSERT_EQ(Open(fish.c_str()), 1);
+    EXPECT_EQ(Picture(), std::make_pair(1, kRed));
+    EXPECT_EQ(Update(), 1);
+    // The update replaced the picture found by Open.
+    EXPECT_EQ(Picture(), std::make_pair(1, kGreen));
+    EXPECT_EQ(Update(), 1);
+    EXPECT_EQ(Events(), (std::vector<std::string>{Cursor(32514), kFinished, Cursor(32512),
+                                                  Cursor(32514), kFinished, Cursor(32512)}));
+    EXPECT_EQ(Close(), 1);
+    const FixtureFile after = Parse(ReadWholeFile(fish));
+    EXPECT_EQ(Find(after, Code("FiVe"), 128)->data, Version(150));
+    EXPECT_EQ(Find(after, kFADP, 128)->data, Solid(kGreen));
+
+    // A failed update says so.
+    const std::string second = Write("second.rez", Content(kKinds[2], 100));
+    ASSERT_EQ(Open(second.c_str()), 1);
+    MemoryPoolFailNth(1, true);
+    EXPECT_EQ(Update(), 0);
+    MemoryPoolFailNth(0);
+    EXPECT_EQ(Events(), (std::vector<std::string>{
+                            Cursor(32514), Cursor(32512),
+                            Message("SM Updater", "コンバートできませんでした。", 16)}));
+    EXPECT_EQ(Picture().first, 1);
+}
+
+TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
+    EXPECT_EQ(Register(nullptr), 0);  // no source anywhere: nothing shown
+    Write("Updater.rez", Source());
+    EXPECT_EQ(Register(nullptr), 0);  // the failed registration holds the lock
+    UnRegister();
+    EXPECT_EQ(Register(nullptr), 1);
+    EXPECT_EQ(Register(nullptr), 0);
+    UnRegister();
+    WriteWholeFile(temp_.File("Updater.rez"), Text("damaged"));
+    EXPECT_EQ(Register(nullptr), 0);
+    EXPECT_EQ(
+        Events(),
+        (std::vector<std::string>{
+            Message("Please insert CD then click OK", "", 0),
+            Message("SM Updater",
+                    "「Updater.rez」ファイルを開けませんでした。アプリケーションを終了します。",
+                    16)}));
+}
+
+// Makes the files that a step names appear before the n-th message box, as a
+// user putting a disc in the drive would.
+class DiscChanger : public PlatformWrapper {
+  public:
+    DiscChanger() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
+    ~DiscChanger() override { SetPlatform(previous_); }
+    int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
+                           uint32_t type) override {
+        if (boxes_ < steps.size() && steps[boxes_]) steps[boxes_]();
+        ++boxes_;
+        return PlatformWrapper::ShowMessageBox(owner, text, caption, type);
+    }
+    std::vector<std::function<void()>> steps;
+
+  private:
+    Platform *previous_;
+    size_t boxes_ = 0;
+};
+
+TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
+    const std::string t = temp_.path();
+    const auto place = [&](const std::string &folder) { Write(folder + "/Updater.rez", Source()); };
+    const auto onCd = [&](const std::string &drive) { place(drive + "/Utility/Updater"); };
+    const std::string drives = "e=cdrom=" + t + "/e;d=fixed=" + t + "/d;G=cdrom=" + t + "/g";
+    const struct {
+        const char *what;
+        std::string hardDisk, cd, drives, answers;
+        std::vector<std::string> folders;
+        int32_t result;
+        std::string path;
+        std::vector<std::string> events;
+        std::vector<std::function<void()>> steps = {};
+    } rows[] = {
+        {"second folder", t + "/a;" + t + "/b", "", "", "", {"b"}, 1, t + "/b\\Updater.rez", {}},
+        {"disk before cd",
+         t + "/a",
+         "e:\\x",
+         drives,
+         "",
+         {"a", "e/Utility/Updater"},
+         1,
+         t + "/a\\Updater.rez",
+         {}},
+        {"cd of the value",
+         "",
+         "G:\\Skelmora\\x",
+         drives,
+         "",
+         {"e/Utility/Updater", "g/Utility/Updater"},
+         1,
+         "G:\\Utility\\Updater\\Updater.rez",
+         {}},
+        {"value on no cd",
+         t + "/a",
+         "d:\\x",
+         drives,
+         "",
+         {"g/Utility/Updater", "e/Utility/Updater", "d/Utility/Updater"},
+         1,
+         "e:\\Utility\\Updater\\Updater.rez",
+         {}},
+        {"value without drive",
+         "",
+         "x",
+         drives,
+         "",
+         {"e/Utility/Updater"},
+         1,
+         "e:\\Utility\\Updater\\Updater.rez",
+         {}},
+        {"nothing anywhere",
+         t + "/a",
+         "",
+         "d=fixed=" + t + "/d",
+         "",
+         {"d/Utility/Updater"},
+         0,
+         "",
+         {}},
+        {"cancelled",
+         "",
+         "",
+         drives,
+         "",
+         {"g/Utility/Updater"},
+         0,
+         "",
+         {Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true, 2)}},
+        {"no disc, then cancel",
+         "",
+         "",
+         drives,
+         "1,2",
+         {},
+         0,
+         "",
+         {kInsert, Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true, 2)}},
+        {"wrong disc, then the right one",
+         "",
+         "",
+         drives,
+         "1,1,1",
+         {"e/"},
+         1,
+         "e:\\Utility\\Updater\\Updater.rez",
+         {kInsert, kWrongCd, kInsert},
+         {nullptr, nullptr, [&] { onCd("e"); }}},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove_all(t + "/a");
+        for (const char *folder : {"b", "d", "e", "f", "g"})
+            std::filesystem::remove_all(t + "/" + folder);
+        for (const std::string &folder : row.folders) {
+            if (folder.back() == '/')  // a folder without the source
+                std::filesystem::create_directories(t + "/" + folder);
+            else
+                place(folder);
+        }
+        ScopedEnvironment values[] = {{"HDPathForRez", row.hardDisk.c_str()},
+                                      {"PathForRez", row.cd.c_str()},
+                                      {"SKELMORA_DRIVES", row.drives.c_str()},
+                                      {"SKELMORA_MESSAGE_ANSWERS", row.answers.c_str()}};
+        DiscChanger changer;
+        changer.steps = row.steps;
+        char path[kPathSize] = "";
+        EXPECT_EQ(LocateUpdateSource(reinterpret_cast<void *>(1), path), row.result);
+        EXPECT_EQ(std::string(path), row.path);
+        EXPECT_EQ(Events(), row.events);
+    }
+}
+
+// The end-to-end road: hosts in child processes load the shared library by its
+// exported names.
+struct Host {
+    pid_t pid = 0;
+    std::string output;
+};
+
+Host Start(const std::vector<std::string> &commands, const std::string &output) {
+    std::vector<std::string> args = {SK_SESSION_HOST, SK_LIBRARY};
+    args.insert(args.end(), commands.begin(), commands.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    Host host{0, output};
+    EXPECT_EQ(posix_spawn(&host.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return host;
+}
+
+// Waits for the host; its lines of output, or a failure line.
+std::string Finish(const Host &host) {
+    int status = 0;
+    waitpid(host.pid, &status, 0);
+    const Bytes out = ReadWholeFile(host.output);
+    const std::string text(out.begin(), out.end());
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "host failed: " + text;
+}
+
+TEST_F(InterfaceTest, HostsDriveTheSharedLibrary) {
+    Write("Updater.rez", Source());
+    const std::string fish = Write("fish.rez", Content(kKinds[2], 100));
+    const Host holder = Start({"register", "hold", temp_.path(), "unregister"}, temp_.File("1"));
+    for (int i = 0; i < 2000 && !FileExists(temp_.File("ready")); ++i)
+        usleep(5000);
+    EXPECT_EQ(Finish(Start({"register"}, temp_.File("2"))), "register 0\n");
+    WriteWholeFile(temp_.File("release"), {});
+    EXPECT_EQ(Finish(holder), "register 1\nunregister 1\n");
+
+    EXPECT_EQ(Finish(Start(
+                  {"register", "open", fish, "list", "100", "list", "300", "list", "200", "picture",
+                   "200", "update", "picture", "200", "close", "list", "100", "unregister"},
+                  temp_.File("3"))),
+              "register 1\nopen 1\nlist 100 1 アップデートの必要あり\nlist 300 1 YES\n"
+              "list 200 1 unchanged\npicture 1 ff0033\nupdate 1\npicture 1 00ff33\nclose 1\n"
+              "list 100 1 \nunregister 1\n");
+    EXPECT_EQ(Events(), (std::vector<std::string>{Cursor(32514), kFinished, Cursor(32512)}));
+    EXPECT_EQ(Find(Parse(ReadWholeFile(fish)), Code("FiVe"), 128)->data, Version(150));
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+// A host for the end-to-end tests: loads the shared library given as the first
+// argument through its exported names only, as a real host does, and runs the
+// commands that follow, printing one line for each:
+//   register | unregister | open PATH | close | update | list CODE
+//   picture CODE   (draws into an 8 x 8 memory device context; prints the
+//                   result and the colour of the top-left pixel)
+//   hold FOLDER    (creates FOLDER/ready, then waits for FOLDER/release)
+#include <dlfcn.h>
+#include <iconv.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using Register = int32_t (*)(void *);
+using NoArgument = int32_t (*)();
+using OpenFile = int32_t (*)(const char *);
+using ListText = int32_t (*)(int32_t, int32_t, char *);
+using ListPicture = int32_t (*)(int32_t, int32_t, void *);
+using CreateDC = void *(*)(int32_t, int32_t, uint32_t);
+using DCPixels = const uint8_t *(*)(const void *);
+using DeleteDC = void (*)(void *);
+
+void *g_library = nullptr;
+
+template <typename Function>
+Function Export(const char *name) {
+    void *symbol = dlsym(g_library, name);
+    if (symbol == nullptr) {
+        std::fprintf(stderr, "no export %s\n", name);
+        std::exit(2);
+    }
+    return reinterpret_cast<Function>(symbol);
+}
+
+std::string Utf8(const char *text) {
+    iconv_t convert = iconv_open("UTF-8", "CP932");
+    char out[512] = {};
+    char *in = const_cast<char *>(text), *to = out;
+    size_t inLeft = std::strlen(text), toLeft = sizeof out - 1;
+    iconv(convert, &in, &inLeft, &to, &toLeft);
+    iconv_close(convert);
+    return out;
+}
+
+int32_t Picture(int32_t code) {
+    void *dc = Export<CreateDC>("CreateMemoryDC")(8, 8, 0);
+    const int32_t result = Export<ListPicture>("ListPicture")(code, 0, dc);
+    const uint8_t *p = Export<DCPixels>("MemoryDCPixels")(dc);
+    std::printf("picture %d %02x%02x%02x\n", result, p[0], p[1], p[2]);
+    Export<DeleteDC>("DeleteMemoryDC")(dc);
+    return result;
+}
+
+void Hold(const std::string &folder) {
+    std::fclose(std::fopen((folder + "/ready").c_str(), "w"));
+    for (int i = 0; i < 2000 && access((folder + "/release").c_str(), F_OK) != 0; ++i)
+        usleep(5000);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 2 || (g_library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL)) == nullptr) return 2;
+    for (int i = 2; i < argc; ++i) {
+        const std::string command = argv[i];
+        const char *argument = i + 1 < argc ? argv[i + 1] : "";
+        if (command == "register") {
+            std::printf("register %d\n", Export<Register>("Register")(nullptr));
+        } else if (command == "unregister" || command == "close" || command == "update") {
+            const char *name = command == "unregister" ? "UnRegister"
+                               : command == "close"    ? "Close"
+                                                       : "Update";
+            std::printf("%s %d\n", command.c_str(), Export<NoArgument>(name)());
+        } else if (command == "open") {
+            std::printf("open %d\n", Export<OpenFile>("Open")(argument));
+            ++i;
+        } else if (command == "list") {
+            char buffer[256] = "unchanged";
+            const int32_t result = Export<ListText>("List")(std::atoi(argument), 0, buffer);
+            std::printf("list %s %d %s\n", argument, result, Utf8(buffer).c_str());
+            ++i;
+        } else if (command == "picture") {
+            Picture(std::atoi(argument));
+            ++i;
+        } else if (command == "hold") {
+            Hold(argument);
+            ++i;
+        } else {
+            return 2;
+        }
+        std::fflush(stdout);
+    }
+    return 0;
+}
