@@ -21,6 +21,11 @@ constexpr uint32_t kPoolParameter = 32768;
 constexpr uint32_t kOkBox = 0;
 constexpr uint32_t kStopBox = 16;
 
+// True from a successful Register to UnRegister. Without the update source open
+// as the first file, a content file would take its place and the update would
+// work on the wrong files, so Open and Update refuse until then.
+bool g_registered = false;
+
 // A path as a Str255. False for a path of more than 255 characters, which
 // cut short would name another file.
 bool PathToStr255(const char *path, uint8_t *str255) {
@@ -75,10 +80,12 @@ SK_EXPORT int32_t SK_CALL Register(void *ownerWindow) {
     }
     DoCommand(kCommandPath, kStoreSourcePath, 0, path, nullptr);
     DoCommand(kCommandReset, 0, 0, nullptr, nullptr);
+    g_registered = true;
     return 1;
 }
 
 SK_EXPORT int32_t SK_CALL UnRegister(void) {
+    g_registered = false;
     StopResourceManager();
     MemoryPoolDestroy();
     ReleaseSingleInstance();
@@ -86,6 +93,10 @@ SK_EXPORT int32_t SK_CALL UnRegister(void) {
 }
 
 SK_EXPORT int32_t SK_CALL Open(const char *path) {
+    if (!g_registered) return 0;
+    // A content file the host left open would keep the content file's number,
+    // and the new one would be judged and updated through the old one's.
+    CloseResourceFile(kContentFile);
     if (!CanWrite(path)) {
         PlatformMessageBox(nullptr, kWriteProtectedText, kUpdaterCaption, kStopBox);
         return 0;
@@ -118,6 +129,7 @@ SK_EXPORT int32_t SK_CALL ListPicture(int32_t code, int32_t, void *deviceContext
 }
 
 SK_EXPORT int32_t SK_CALL Update(void) {
+    if (!g_registered) return 0;
     return DoCommand(kCommandUpdate, 0, 0, nullptr, nullptr);
 }
 

@@ -205,8 +205,12 @@ TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
 
 TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
     Write("Updater.rez", Source());
-    ASSERT_EQ(Register(nullptr), 1);
     const std::string fish = Write("fish.rez", Content(kKinds[2], 100));
+    const std::string second = Write("second.rez", Content(kKinds[2], 100));
+    const Bytes secondBefore = ReadWholeFile(second);
+    EXPECT_EQ(Open(fish.c_str()), 0);  // not registered yet
+    ASSERT_EQ(Register(nullptr), 1);
+    ASSERT_EQ(Open(second.c_str()), 1);  // left open: the next Open closes it
     ASSERT_EQ(Open(fish.c_str()), 1);
     EXPECT_EQ(Picture(), std::make_pair(1, kRed));
     EXPECT_EQ(Update(), 1);
@@ -220,8 +224,9 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
     EXPECT_EQ(Find(after, Code("FiVe"), 128)->data, Version(150));
     EXPECT_EQ(Find(after, kFADP, 128)->data, Solid(kGreen));
 
+    EXPECT_EQ(ReadWholeFile(second), secondBefore);
+
     // A failed update says so.
-    const std::string second = Write("second.rez", Content(kKinds[2], 100));
     ASSERT_EQ(Open(second.c_str()), 1);
     MemoryPoolFailNth(1, true);
     EXPECT_EQ(Update(), 0);
