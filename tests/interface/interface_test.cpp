@@ -244,6 +244,13 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
     UnRegister();
     EXPECT_EQ(Register(nullptr), 1);
     EXPECT_EQ(Register(nullptr), 0);
+    char text[kPathSize] = "";
+    EXPECT_EQ(DoCommand(kCommandPath, kCopySourcePath, 0, text, nullptr), 1);
+    EXPECT_EQ(std::string(text), temp_.path() + "\\Updater.rez");
+    Handle picture = nullptr;
+    for (auto [command, subCode] : {std::pair{0, 5}, {3, 7}, {4, 100}, {6, 0}})
+        EXPECT_EQ(DoCommand(command, subCode, 0, text, &picture), 0) << command << subCode;
+    EXPECT_EQ(picture, nullptr);
     UnRegister();
     WriteWholeFile(temp_.File("Updater.rez"), Text("damaged"));
     EXPECT_EQ(Register(nullptr), 0);
