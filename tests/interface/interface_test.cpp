@@ -176,11 +176,19 @@ TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
     FixtureFile halfway = Content(kKinds[1], 100);
     for (const FixtureType &t : Content(kKinds[2], 150).types)
         halfway.types.push_back(t);
+    // Paths of 255 characters and of 256, which no length byte can hold.
+    const auto padded = [&](size_t length) {
+        return std::string(length - temp_.path().size() - 5, 'n') + ".rez";
+    };
     const struct {
         std::string path;
         int32_t result;
         std::string verdict, needs, message;
     } rows[] = {
+        {Write(padded(255), Content(kKinds[0], 150)), 1, "アップデートの必要なし", "NO", ""},
+        {Write(padded(256), Content(kKinds[0], 150)), 0, "", "YES",
+         Message("SM Updater", "ﾘｿｰｽﾌｧｲﾙが開けません。そのﾌｧｲﾙはﾘｿｰｽとして認識できませんでした。",
+                 16)},
         {temp_.File("missing.rez"), 0, "", "YES",
          Message("SM Updater",
                  "このファイルは書き込み禁止に設定されています。ファイルを更新できませんでした。",
