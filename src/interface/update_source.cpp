@@ -32,7 +32,7 @@ bool IsFileThere(const std::string &path) {
 // does not fit.
 bool TakeIfThere(const std::string &candidate, char *path) {
     if (candidate.size() >= kPathSize || !IsFileThere(candidate)) return false;
-    std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+    std::strcpy(path, candidate.c_str());
     return true;
 }
 

@@ -207,8 +207,9 @@ TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
         EXPECT_EQ(Update(), 0);
         EXPECT_EQ(Events(), row.message.empty() ? std::vector<std::string>()
                                                 : std::vector<std::string>{row.message});
-        Close();
     }
+    EXPECT_EQ(Close(), 1);
+    EXPECT_EQ(ChainNumbers(), std::vector<uint16_t>{0});
 }
 
 TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
@@ -260,6 +261,12 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
         EXPECT_EQ(DoCommand(command, subCode, 0, text, &picture), 0) << command << subCode;
     EXPECT_EQ(picture, nullptr);
     UnRegister();
+    // The lock is given back once: a second UnRegister closes nothing of others.
+    const FileHandle other =
+        PlatformFileOpen(temp_.File("Updater.rez").c_str(), kGenericRead, kOpenExisting);
+    UnRegister();
+    EXPECT_NE(PlatformFileSize(other), kPlatformFailure);
+    PlatformFileClose(other);
     WriteWholeFile(temp_.File("Updater.rez"), Text("damaged"));
     EXPECT_EQ(Register(nullptr), 0);
     EXPECT_EQ(
