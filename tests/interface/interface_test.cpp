@@ -279,23 +279,26 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
 }
 
 // Makes the files that a step names appear before the n-th message box, as a
-// user putting a disc in the drive would.
-class DiscChanger : public PlatformWrapper {
+// user putting a disc in the drive would; can hide drives from the drive mask.
+class DiscChanger : public FaultPlatform {
   public:
-    DiscChanger() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
-    ~DiscChanger() override { SetPlatform(previous_); }
     int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
                            uint32_t type) override {
         if (boxes_ < steps.size() && steps[boxes_]) steps[boxes_]();
         ++boxes_;
-        return PlatformWrapper::ShowMessageBox(owner, text, caption, type);
+        return FaultPlatform::ShowMessageBox(owner, text, caption, type);
     }
+    uint32_t LogicalDrives() override { return FaultPlatform::LogicalDrives() & ~hidden; }
     std::vector<std::function<void()>> steps;
+    uint32_t hidden = 0;
 
   private:
-    Platform *previous_;
     size_t boxes_ = 0;
 };
+
+std::ptrdiff_t OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
     const std::string t = temp_.path();
@@ -310,6 +313,7 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
         std::string path;
         std::vector<std::string> events;
         std::vector<std::function<void()>> steps = {};
+        uint32_t hidden = 0;
     } rows[] = {
         {"second folder", t + "/a;" + t + "/b", "", "", "", {"b"}, 1, t + "/b\\Updater.rez", {}},
         {"disk before cd",
@@ -339,6 +343,17 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
          1,
          "e:\\Utility\\Updater\\Updater.rez",
          {}},
+        {"cd hidden from the mask",
+         "",
+         "",
+         drives,
+         "",
+         {"e/Utility/Updater", "g/Utility/Updater"},
+         1,
+         "g:\\Utility\\Updater\\Updater.rez",
+         {},
+         {},
+         1u << 4},
         {"value without drive",
          "",
          "x",
@@ -403,10 +418,13 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
                                       {"SKELMORA_MESSAGE_ANSWERS", row.answers.c_str()}};
         DiscChanger changer;
         changer.steps = row.steps;
+        changer.hidden = row.hidden;
         char path[kPathSize] = "";
+        const auto descriptors = OpenDescriptors();
         EXPECT_EQ(LocateUpdateSource(reinterpret_cast<void *>(1), path), row.result);
         EXPECT_EQ(std::string(path), row.path);
         EXPECT_EQ(Events(), row.events);
+        EXPECT_EQ(OpenDescriptors(), descriptors) << "every file found was closed again";
     }
 }
 
