@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Handle old = NewHandle(static_cast<int32_t>(size - 1));
     if (old != nullptr && size > 1) std::memcpy(*old, data + 1, size - 1);
     if (Handle rebuilt = BuildNewRecord(layout, old)) {
-        Require(GetHandleSize(rebuilt) >= layout.newSize, "a rebuilt record is short of its layout");
+        Require(GetHandleSize(rebuilt) >= layout.newSize,
+                "a rebuilt record is short of its layout");
         DisposeHandle(rebuilt);
     }
     DisposeHandle(old);

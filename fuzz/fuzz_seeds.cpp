@@ -51,9 +51,9 @@ FixtureFile Content(uint32_t kind, const char *version, const char *info, const 
                uint32_t(uint8_t(t[2])) << 8 | uint8_t(t[3]);
     };
     file.types.push_back({code(version), {{128, std::nullopt, {100, 0}}}});
-    file.types.push_back({code(info), {{128, "item", Bytes(388, 0x41)}, {129, "second", Bytes(40)}}});
-    if (picture != nullptr)
-        file.types.push_back({code(picture), {{128, "pic", Picture(8, 6, 8)}}});
+    file.types.push_back(
+        {code(info), {{128, "item", Bytes(388, 0x41)}, {129, "second", Bytes(40)}}});
+    if (picture != nullptr) file.types.push_back({code(picture), {{128, "pic", Picture(8, 6, 8)}}});
     file.types.push_back({FourCC("STR#"), {{128, std::nullopt, {2, 0, 1, 'a', 2, 'b', 'c'}}}});
     return file;
 }
