@@ -47,8 +47,9 @@ bool Append(FileUndo *undo, ResourceWrite *w) {
 // that no change waiting to be written is lost.
 void TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
     std::memcpy(work, stored, 12);  // data offset, map offset, data length
+    ResourceLookup lookup(work);
     ForEachReference(stored, [&](uint32_t typeEntry, uint32_t ref) {
-        uint32_t own = FindResource(work, TypeOf(stored, typeEntry), RefId(stored, ref), nullptr);
+        uint32_t own = lookup.Find(TypeOf(stored, typeEntry), RefId(stored, ref));
         // A resource removed in memory is gone from the map that is written; its
         // old block is already counted as dead.
         if (own == 0) return true;
