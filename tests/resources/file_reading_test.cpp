@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -244,6 +245,39 @@ TEST_F(ResourceReading, EveryFailedAllocationFailsCleanly) {
             EXPECT_EQ(ReadWholeFile(path), bytes);
         });
     ASSERT_EQ(StartResourceManager(), 0);
+}
+
+// Two entries of one type and id in a hand-made file: the second, however it is
+// loaded (preloaded at open, got once the first was removed, or copied by a
+// compaction while it is marked changed without data in memory), takes the
+// first one's block, as every lookup by type and id finds it.
+TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
+    const struct {
+        uint8_t attributes;
+        std::function<Bytes()> second;
+    } rows[] = {
+        {0x04, [this] { return BytesOf(Own(GetIndexedResource(kFsTI, 2), kFsTI)); }},
+        {0,
+         [this] {
+             RemoveResource(Own(GetResource(kFsTI, 5), kFsTI));
+             return BytesOf(Get(kFsTI, 5));
+         }},
+        {0x02,
+         [this] {
+             const std::string path = CurrentFileRecord()->path;
+             CloseAll();
+             return Parse(ReadWholeFile(path)).types[0].resources[1].data;
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(int{row.attributes});
+        const std::string path = Write(
+            "twins.rez", Described({{kFsTI, {Res(5, "a", Text("first")),
+                                             Res(5, "b", Text("second"), row.attributes)}}}));
+        ASSERT_NE(Open(path), kNoFile);
+        EXPECT_EQ(row.second(), Text("first"));
+        CloseAll();
+    }
 }
 
 class PictureLoading : public ResourceFileTest {
