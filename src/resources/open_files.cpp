@@ -190,16 +190,20 @@ Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id)
     uint64_t changes = PlatformChangeCount();
     FileStamp stamp = {};
     bool stamped = PlatformFileStamp(file, &stamp);
-    bool unchanged = stamped && record->storedMap != nullptr &&
+    bool unchanged = stamped && record->storedMap != nullptr && record->storedProven &&
                      SameFileStamp(stamp, record->storedStamp) && changes == record->storedChanges;
     Handle h = nullptr;
     if (unchanged || RememberStoredMap(record, file)) {
         uint32_t ref = record->storedLookup->Find(type, id);
         if (ref != 0) h = LoadResourceData(file, record->storedMap, type, ref);
-        // A map whose file may still change unseen serves this load only.
-        if (!unchanged && !(stamped && stamp.settled)) ForgetStoredMap(record);
-        record->storedStamp = stamp;
-        record->storedChanges = changes;
+        if (!unchanged) {
+            // A map read while the file's stamp was not settled may have been
+            // read just before a change that keeps the stamp: the next load
+            // reads the map again (into the same room).
+            record->storedProven = stamped && stamp.settled;
+            record->storedStamp = stamp;
+            record->storedChanges = changes;
+        }
     }
     CloseFileHandle(file);
     return h;

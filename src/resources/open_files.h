@@ -19,13 +19,15 @@ struct ResourceFileRecord {
     char path[kPathCapacity];
     uint8_t *map;  // the file's map block, owned by the record
     // The map as the file held it when it was last read for a load, with its
-    // lookup, kept only while the file provably has not changed since: the
-    // file's stamp was settled and equal, and no call that may change a file was
+    // lookup. A later load uses it instead of reading the map again only while
+    // the file provably has not changed since: the file's stamp was settled
+    // (storedProven) and is the same, and no call that may change a file was
     // made through the platform since (PlatformChangeCount).
     uint8_t *storedMap;
     ResourceLookup *storedLookup;
     FileStamp storedStamp;
     uint64_t storedChanges;
+    bool storedProven;
 };
 
 // The chain, first (earliest) to last (latest); null before StartResourceManager.
