@@ -441,6 +441,7 @@ bool WalkMapFrame(const Reader &in, int layout, size_t map, size_t mapLength, Fi
         return false;
     }
     uint64_t refCount = 0;
+    uint64_t overflow = 0;  // the type entry whose count first runs past the map
     std::vector<Run> runs;
     for (size_t t = 0; t < typeCount; ++t) {
         const size_t entry = map + shape.header + shape.typeEntry * t;
@@ -461,11 +462,14 @@ bool WalkMapFrame(const Reader &in, int layout, size_t map, size_t mapLength, Fi
             runs.push_back({t, start, start + static_cast<int64_t>(shape.refEntry * n), entry});
         }
         refCount += n;
+        if (overflow == 0 && walk->refStart + shape.refEntry * refCount > mapLength) {
+            overflow = entry + 4;
+        }
         file->types.push_back(std::move(type));
     }
     walk->refEnd = walk->refStart + shape.refEntry * refCount;
-    if (walk->refEnd > mapLength) {
-        Note(found, map + shape.header,
+    if (overflow != 0) {
+        Note(found, overflow,
              Num(refCount) + " reference entries of " + Num(shape.refEntry) +
                  " bytes run past the end of the map");
         return false;
