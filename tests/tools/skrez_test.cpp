@@ -122,6 +122,11 @@ TEST_F(Skrez, ListsEveryLayoutAndFindsEachPlantedFault) {
                         static_cast<uint32_t>(five + 4 - 256));
              },
              five + 4},
+            {[&](Bytes &b) {  // two unchanged entries on one block
+                 PutU32(b, ReferenceEntryOffset(b, 2, 1) + (layout == 1500 ? 4 : 70),
+                        static_cast<uint32_t>(five - 256));
+             },
+             ReferenceEntryOffset(good, 2, 1) + (layout == 1500 ? 4 : 70)},
             {[&](Bytes &b) {
                  if (layout == 1500) PutI16(b, ReferenceEntryOffset(b, 0, 0) + 2, 300);
                  if (layout != 1500) b[ReferenceEntryOffset(b, 0, 0) + 4] = 64;
