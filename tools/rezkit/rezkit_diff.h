@@ -1,4 +1,4 @@
-// Comparing the resources of two files, for the inspector's diff and for any
+// Comparing the resources of two files, for skrez diff and for any
 // tool that reports what an update would change; and names shown as UTF-8.
 #pragma once
 
