@@ -287,151 +287,219 @@ class Reader {
     const std::vector<uint8_t> &bytes_;
 };
 
-bool Fail(std::string *why, const std::string &reason) {
-    if (why != nullptr) *why = reason;
-    return false;
+using Found = std::vector<Violation>;
+
+void Note(Found &found, uint64_t offset, std::string what) {
+    found.push_back({offset, std::move(what), true});
+}
+
+// A rule that readers do not rely on but that a file in good order keeps.
+void NoteHousekeeping(Found &found, uint64_t offset, std::string what) {
+    found.push_back({offset, std::move(what), false});
 }
 
 std::string Num(uint64_t value) {
     return std::to_string(value);
 }
 
+std::string Signed(int64_t value) {
+    return std::to_string(value);
+}
+
 // One reference run, as found through a type's offset field: [start, end) in
-// map offsets.
+// map offsets; entry is the file offset of the type's entry.
 struct Run {
     size_t type;
     int64_t start;
     int64_t end;
+    uint64_t entry;
 };
 
-// Checks that the runs of the types with resources lie inside [areaStart,
-// areaEnd) and together cover it exactly, and fills file->runOrder.
-bool CheckRuns(const std::vector<Run> &runs, int64_t areaStart, int64_t areaEnd, size_t typeCount,
-               FixtureFile *file, std::string *why) {
+// The fixed sizes of a map in one layout.
+struct MapShape {
+    size_t header;
+    size_t typeEntry;
+    size_t refEntry;
+    size_t typeCountField;  // map offset of the type count
+};
+
+MapShape ShapeOf(int layout) {
+    if (layout == 1500) return {kMapHeader1500, kTypeEntry1500, kRefEntry1500, 28};
+    if (layout == 1100) return {kMapHeader1100, kTypeEntry1100, kRefEntryOld, 32};
+    return {kMapHeader1000, kTypeEntry1000, kRefEntryOld, 28};
+}
+
+// What the walk over a map found: where the reference entries lie (map
+// offsets), the runs that lie inside them, and for every entry read the file
+// offset of its data-offset field.
+struct MapWalk {
+    uint64_t refStart = 0;
+    uint64_t refEnd = 0;
+    std::vector<Run> runs;
+    struct Entry {
+        FixtureResource *resource;
+        uint32_t type;
+        uint64_t dataField;
+        bool usable;  // its data offset can be followed
+    };
+    std::vector<Entry> entries;
+};
+
+std::string TypeLabel(size_t index, uint32_t type) {
+    return "type " + Num(index) + " (" + TypeName(type) + ")";
+}
+
+std::string ResourceName(uint32_t type, int16_t id) {
+    return TypeName(type) + " " + Signed(id);
+}
+
+std::string ResourceLabel(uint32_t type, int16_t id) {
+    return ResourceName(type, id) + ": ";
+}
+
+// Notes the runs that leave [areaStart, areaEnd) and keeps the others in
+// walk->runs; checks that those cover the area exactly, one behind the other,
+// and fills file->runOrder.
+void CheckRuns(const std::vector<Run> &runs, int64_t areaStart, int64_t areaEnd, size_t mapOffset,
+               FixtureFile *file, Found &found, MapWalk *walk) {
+    const size_t before = found.size();
+    std::vector<Run> inside;
     for (const Run &run : runs) {
         if (run.start < areaStart || run.end > areaEnd) {
-            return Fail(why, "type " + Num(run.type) + ": reference run at map offset " +
-                                 std::to_string(run.start) + ".." + std::to_string(run.end) +
-                                 " leaves the reference area " + std::to_string(areaStart) + ".." +
-                                 std::to_string(areaEnd));
+            Note(found, run.entry + 6,
+                 TypeLabel(run.type, file->types[run.type].type) +
+                     ": reference run at map offset " + Signed(run.start) + ".." + Signed(run.end) +
+                     " leaves the reference area " + Signed(areaStart) + ".." + Signed(areaEnd));
+        } else {
+            inside.push_back(run);
         }
     }
-    std::vector<Run> sorted = runs;
-    std::stable_sort(sorted.begin(), sorted.end(),
+    std::stable_sort(inside.begin(), inside.end(),
                      [](const Run &a, const Run &b) { return a.start < b.start; });
     int64_t expected = areaStart;
-    for (const Run &run : sorted) {
+    for (const Run &run : inside) {
         if (run.start != expected) {
-            return Fail(why, "type " + Num(run.type) + ": reference run at map offset " +
-                                 std::to_string(run.start) + " where " + std::to_string(expected) +
-                                 " was expected (runs overlap or leave a gap)");
+            Note(found, run.entry + 6,
+                 TypeLabel(run.type, file->types[run.type].type) +
+                     ": reference run at map offset " + Signed(run.start) + " where " +
+                     Signed(expected) + " was expected (runs overlap or leave a gap)");
         }
         expected = run.end;
     }
-    if (expected != areaEnd) {
-        return Fail(why, "reference runs end at map offset " + std::to_string(expected) +
-                             ", the reference area at " + std::to_string(areaEnd));
+    if (found.size() == before && expected != areaEnd) {
+        Note(found, mapOffset + static_cast<uint64_t>(expected),
+             "reference runs end at map offset " + Signed(expected) + ", the reference area at " +
+                 Signed(areaEnd));
     }
     bool inListOrder = true;
-    for (size_t i = 1; i < sorted.size(); ++i) {
-        if (sorted[i].type < sorted[i - 1].type) inListOrder = false;
+    for (size_t i = 1; i < inside.size(); ++i) {
+        if (inside[i].type < inside[i - 1].type) inListOrder = false;
     }
     file->runOrder.clear();
     if (!inListOrder) {
-        std::vector<bool> listed(typeCount, false);
-        for (const Run &run : sorted) {
+        std::vector<bool> listed(file->types.size(), false);
+        for (const Run &run : inside) {
             file->runOrder.push_back(run.type);
             listed[run.type] = true;
         }
-        for (size_t t = 0; t < typeCount; ++t) {
+        for (size_t t = 0; t < file->types.size(); ++t) {
             if (!listed[t]) file->runOrder.push_back(t);
         }
     }
-    return true;
+    walk->runs = std::move(inside);
 }
 
-// Reads the type entries common to all layouts: ResType, count field and run
-// offset (read by readOffset), at typeListStart with entries of entrySize bytes.
-// The caller has checked that the type list lies inside the map.
-template <typename ReadOffset>
-bool ReadTypes(const Reader &in, size_t mapOffset, size_t typeListStart, size_t entrySize,
-               size_t typeCount, ReadOffset readOffset, FixtureFile *file,
-               std::vector<int64_t> *runOffsets, uint64_t *refCount, std::string *why) {
-    *refCount = 0;
+// Reads the map header and the type list of any layout and finds the runs.
+// False when the reference entries cannot be told from the map.
+bool WalkMapFrame(const Reader &in, int layout, size_t map, size_t mapLength, FixtureFile *file,
+                  Found &found, MapWalk *walk) {
+    const MapShape shape = ShapeOf(layout);
+    if (mapLength < shape.header) {
+        Note(found, 12,
+             "map of " + Num(mapLength) + " bytes, shorter than its " + Num(shape.header) +
+                 "-byte header");
+        return false;
+    }
+    file->mapReserved32 = in.U32(map + 16);
+    file->mapReserved16a = in.U16(map + 20);
+    file->mapReserved16b = in.U16(map + 22);
+    const uint32_t typeListOffset = layout == 1100 ? in.U32(map + 24) : in.U16(map + 24);
+    if (typeListOffset != shape.header) {
+        Note(found, map + 24,
+             "type-list offset " + Num(typeListOffset) + ", not " + Num(shape.header));
+    }
+    const int16_t typeCountField = in.I16(map + shape.typeCountField);
+    if (typeCountField < -1) {
+        Note(found, map + shape.typeCountField, "type count field " + Signed(typeCountField));
+        return false;
+    }
+    const size_t typeCount = static_cast<size_t>(typeCountField + 1);
+    walk->refStart = shape.header + shape.typeEntry * typeCount;
+    if (walk->refStart > mapLength) {
+        Note(found, map + shape.typeCountField,
+             Num(typeCount) + " type entries run past the end of the map");
+        return false;
+    }
+    uint64_t refCount = 0;
+    uint64_t overflow = 0;  // the type entry whose count first runs past the map
+    std::vector<Run> runs;
     for (size_t t = 0; t < typeCount; ++t) {
-        const size_t entry = mapOffset + typeListStart + entrySize * t;
+        const size_t entry = map + shape.header + shape.typeEntry * t;
         FixtureType type;
         type.type = in.U32(entry);
         const int16_t countField = in.I16(entry + 4);
         if (countField < -1) {
-            return Fail(why, "type " + Num(t) + " (" + TypeName(type.type) + "): count field " +
-                                 std::to_string(countField));
+            Note(found, entry + 4, TypeLabel(t, type.type) + ": count field " + Signed(countField));
+        } else {
+            type.resources.resize(static_cast<size_t>(countField + 1));
         }
-        type.resources.resize(static_cast<size_t>(countField + 1));
-        *refCount += type.resources.size();
-        runOffsets->push_back(readOffset(entry));
+        const int64_t runOffset = layout == 1500   ? int64_t{in.I16(entry + 6)}
+                                  : layout == 1100 ? int64_t{in.U32(entry + 6)}
+                                                   : int64_t{in.U16(entry + 6)};
+        const uint64_t n = type.resources.size();
+        if (n > 0) {
+            const int64_t start = static_cast<int64_t>(shape.header) + runOffset;
+            runs.push_back({t, start, start + static_cast<int64_t>(shape.refEntry * n), entry});
+        }
+        refCount += n;
+        if (overflow == 0 && walk->refStart + shape.refEntry * refCount > mapLength) {
+            overflow = entry + 4;
+        }
         file->types.push_back(std::move(type));
     }
+    walk->refEnd = walk->refStart + shape.refEntry * refCount;
+    if (overflow != 0) {
+        Note(found, overflow,
+             Num(refCount) + " reference entries of " + Num(shape.refEntry) +
+                 " bytes run past the end of the map");
+        return false;
+    }
+    CheckRuns(runs, static_cast<int64_t>(walk->refStart), static_cast<int64_t>(walk->refEnd), map,
+              file, found, walk);
     return true;
 }
 
-// Map of layout 1500.
-bool ParseMap1500(const Reader &in, size_t mapOffset, size_t mapLength, FixtureFile *file,
-                  std::string *why) {
-    if (mapLength < kMapHeader1500) return Fail(why, "map shorter than its 30-byte header");
-    const size_t map = mapOffset;
-    file->mapReserved32 = in.U32(map + 16);
-    file->mapReserved16a = in.U16(map + 20);
-    file->mapReserved16b = in.U16(map + 22);
-    const uint16_t typeListOffset = in.U16(map + 24);
+// The reference entries and name list of layout 1500.
+void WalkEntries1500(const Reader &in, size_t map, size_t mapLength, FixtureFile *file,
+                     Found &found, MapWalk *walk) {
     const uint16_t nameListOffset = in.U16(map + 26);
-    const int16_t typeCountField = in.I16(map + 28);
-    if (typeListOffset != kMapHeader1500) {
-        return Fail(why, "type-list offset " + Num(typeListOffset) + ", not 30");
-    }
-    if (typeCountField < -1) {
-        return Fail(why, "type count field " + std::to_string(typeCountField));
-    }
-    const size_t typeCount = static_cast<size_t>(typeCountField + 1);
-    const uint64_t refStart = kMapHeader1500 + kTypeEntry1500 * typeCount;
-    if (refStart > mapLength) {
-        return Fail(why, Num(typeCount) + " type entries run past the end of the map");
-    }
-    std::vector<int64_t> runOffsets;
-    uint64_t refCount = 0;
-    auto readOffset = [&in](size_t entry) { return int64_t{in.I16(entry + 6)}; };
-    if (!ReadTypes(in, map, kMapHeader1500, kTypeEntry1500, typeCount, readOffset, file,
-                   &runOffsets, &refCount, why)) {
-        return false;
-    }
-    const uint64_t namesStart = refStart + kRefEntry1500 * refCount;
-    if (namesStart > mapLength) {
-        return Fail(why, Num(refCount) + " reference entries run past the end of the map");
-    }
+    const uint64_t namesStart = walk->refEnd;
+    const size_t typeCount = file->types.size();
+    const uint64_t refCount = (walk->refEnd - walk->refStart) / kRefEntry1500;
     if (nameListOffset != namesStart) {
-        return Fail(why, "name-list offset " + Num(nameListOffset) + ", not 30 + 8 x " +
-                             Num(typeCount) + " + 12 x " + Num(refCount) + " = " + Num(namesStart));
+        Note(found, map + 26,
+             "name-list offset " + Num(nameListOffset) + ", not 30 + 8 x " + Num(typeCount) +
+                 " + 12 x " + Num(refCount) + " = " + Num(namesStart));
     }
-
-    std::vector<Run> runs;
-    for (size_t t = 0; t < typeCount; ++t) {
-        const size_t n = file->types[t].resources.size();
-        if (n == 0) continue;
-        const int64_t start = int64_t{kMapHeader1500} + runOffsets[t];
-        runs.push_back({t, start, start + static_cast<int64_t>(kRefEntry1500 * n)});
-    }
-    if (!CheckRuns(runs, static_cast<int64_t>(refStart), static_cast<int64_t>(namesStart),
-                   typeCount, file, why)) {
-        return false;
-    }
-
     // Named entries by name offset, to check that the names tile the name list.
     struct Named {
         int64_t offset;
         uint64_t size;
+        uint64_t entry;
     };
     std::vector<Named> named;
-    for (const Run &run : runs) {
+    const size_t before = found.size();
+    for (const Run &run : walk->runs) {
         FixtureType &type = file->types[run.type];
         for (size_t r = 0; r < type.resources.size(); ++r) {
             const size_t entry = map + static_cast<size_t>(run.start) + kRefEntry1500 * r;
@@ -442,175 +510,169 @@ bool ParseMap1500(const Reader &in, size_t mapOffset, size_t mapLength, FixtureF
             resource.attributes = static_cast<uint8_t>(word >> 24);
             resource.dataOffset = word & 0xFFFFFF;
             resource.handleSlot = in.U32(entry + 8);
-            const std::string where =
-                TypeName(type.type) + " " + std::to_string(resource.id) + ": ";
-            if (word & 0x800000) {
-                return Fail(why, where + "data offset " + Num(word & 0xFFFFFF) +
-                                     " has bit 23 set (negative)");
+            const std::string where = ResourceLabel(type.type, resource.id);
+            const bool negative = (word & 0x800000) != 0;
+            if (negative) {
+                Note(found, entry + 4,
+                     where + "data offset " + Num(word & 0xFFFFFF) + " has bit 23 set (negative)");
             }
+            walk->entries.push_back({&resource, type.type, entry + 4, !negative});
             if (nameOffset == -1) continue;
             if (nameOffset < -1) {
-                return Fail(why, where + "name offset " + std::to_string(nameOffset));
+                Note(found, entry + 2, where + "name offset " + Signed(nameOffset));
+                continue;
             }
-            const uint64_t at = uint64_t{nameListOffset} + static_cast<uint64_t>(nameOffset);
+            const uint64_t at = namesStart + static_cast<uint64_t>(nameOffset);
             if (at >= mapLength) {
-                return Fail(why, where + "name offset " + Num(static_cast<uint64_t>(nameOffset)) +
-                                     " outside the name list");
+                Note(found, entry + 2,
+                     where + "name offset " + Signed(nameOffset) + " outside the name list");
+                continue;
             }
             const uint8_t length = in.U8(map + at);
             if (at + 1 + length > mapLength) {
-                return Fail(why,
-                            where + "name of " + Num(length) + " characters runs past the map");
+                Note(found, map + at,
+                     where + "name of " + Num(length) + " characters runs past the map");
+                continue;
             }
             resource.name =
                 std::string(reinterpret_cast<const char *>(in.At(map + at + 1)), length);
-            named.push_back({nameOffset, uint64_t{length} + 1});
+            named.push_back({nameOffset, uint64_t{length} + 1, entry + 2});
         }
     }
     std::stable_sort(named.begin(), named.end(),
                      [](const Named &a, const Named &b) { return a.offset < b.offset; });
     uint64_t expected = 0;
+    bool namesTile = found.size() == before;
     for (const Named &name : named) {
         if (static_cast<uint64_t>(name.offset) != expected) {
-            return Fail(why, "name at name-list offset " + Num(static_cast<uint64_t>(name.offset)) +
-                                 " where " + Num(expected) +
-                                 " was expected (names shared, overlapping or with gaps)");
+            Note(found, name.entry,
+                 "name at name-list offset " + Signed(name.offset) + " where " + Num(expected) +
+                     " was expected (names shared, overlapping or with gaps)");
+            namesTile = false;
         }
-        expected += name.size;
+        expected = static_cast<uint64_t>(name.offset) + name.size;
     }
-    if (nameListOffset + expected != mapLength) {
-        return Fail(why, "map length " + Num(mapLength) + ", not 30 + 8 x " + Num(typeCount) +
-                             " + 12 x " + Num(refCount) + " + " + Num(expected) +
-                             " bytes of names = " + Num(nameListOffset + expected));
+    if (namesTile && namesStart + expected != mapLength) {
+        Note(found, 12,
+             "map length " + Num(mapLength) + ", not 30 + 8 x " + Num(typeCount) + " + 12 x " +
+                 Num(refCount) + " + " + Num(expected) +
+                 " bytes of names = " + Num(namesStart + expected));
     }
-    return true;
 }
 
-// Reference entries of layouts 1100 and 1000, 78 bytes each.
-bool ParseOldReferences(const Reader &in, size_t mapOffset, const std::vector<Run> &runs,
-                        bool nameOffsetMinusOne, FixtureFile *file, std::string *why) {
-    for (const Run &run : runs) {
+// Reference entries of layouts 1100 and 1000, 78 bytes each, with the name in
+// the entry.
+void WalkOldEntries(const Reader &in, int layout, size_t map, size_t mapLength, FixtureFile *file,
+                    Found &found, MapWalk *walk) {
+    const size_t typeCount = file->types.size();
+    const uint64_t refCount = (walk->refEnd - walk->refStart) / kRefEntryOld;
+    const std::string formula = layout == 1100 ? "34 + 10 x " : "30 + 8 x ";
+    if (layout == 1100 && in.U32(map + 28) != walk->refEnd) {
+        Note(found, map + 28,
+             "end of references " + Num(in.U32(map + 28)) + ", not " + formula + Num(typeCount) +
+                 " + 78 x " + Num(refCount) + " = " + Num(walk->refEnd));
+    }
+    if (walk->refEnd != mapLength) {
+        Note(found, 12,
+             "map length " + Num(mapLength) + ", not " + formula + Num(typeCount) + " + 78 x " +
+                 Num(refCount) + " = " + Num(walk->refEnd));
+    }
+    for (const Run &run : walk->runs) {
         FixtureType &type = file->types[run.type];
         for (size_t r = 0; r < type.resources.size(); ++r) {
-            const size_t entry = mapOffset + static_cast<size_t>(run.start) + kRefEntryOld * r;
+            const size_t entry = map + static_cast<size_t>(run.start) + kRefEntryOld * r;
             FixtureResource &resource = type.resources[r];
             resource.id = in.I16(entry);
-            const std::string where =
-                TypeName(type.type) + " " + std::to_string(resource.id) + ": ";
-            if (nameOffsetMinusOne && in.I16(entry + 2) != -1) {
-                return Fail(
-                    why, where + "name offset " + std::to_string(in.I16(entry + 2)) + ", not -1");
+            const std::string where = ResourceLabel(type.type, resource.id);
+            if (layout == 1100 && in.I16(entry + 2) != -1) {
+                Note(found, entry + 2,
+                     where + "name offset " + Signed(in.I16(entry + 2)) + ", not -1");
             }
             const uint8_t length = in.U8(entry + 4);
             if (length > kOldNameRoom) {
-                return Fail(why, where + "name length byte " + Num(length) + " over 63");
-            }
-            if (length > 0) {
+                Note(found, entry + 4, where + "name length byte " + Num(length) + " over 63");
+            } else if (length > 0) {
                 resource.name =
                     std::string(reinterpret_cast<const char *>(in.At(entry + 5)), length);
             }
             resource.attributes = in.U8(entry + 68);
             resource.dataOffset = in.U32(entry + 70);
             resource.handleSlot = in.U32(entry + 74);
+            walk->entries.push_back({&resource, type.type, entry + 70, true});
         }
     }
-    return true;
 }
 
-// Map of layout 1100.
-bool ParseMap1100(const Reader &in, size_t mapOffset, size_t mapLength, FixtureFile *file,
-                  std::string *why) {
-    if (mapLength < kMapHeader1100) return Fail(why, "map shorter than its 34-byte header");
-    const size_t map = mapOffset;
-    file->mapReserved32 = in.U32(map + 16);
-    file->mapReserved16a = in.U16(map + 20);
-    file->mapReserved16b = in.U16(map + 22);
-    const uint32_t typeListOffset = in.U32(map + 24);
-    const uint32_t endOfRefs = in.U32(map + 28);
-    const int16_t typeCountField = in.I16(map + 32);
-    if (typeListOffset != kMapHeader1100) {
-        return Fail(why, "type-list offset " + Num(typeListOffset) + ", not 34");
+// Reads every entry's block and checks that it lies inside the data area and
+// overlaps no other block. Blocks may be shared: an entry added in memory whose
+// map reached the disk before its data points at some other block, and carries
+// the changed attribute. Two entries without it on one block are noted.
+void WalkBlocks(const Reader &in, uint32_t dataLength, FixtureFile *file, Found &found,
+                const MapWalk &walk) {
+    struct Block {
+        uint64_t start;
+        uint64_t end;
+        const MapWalk::Entry *entry;
+    };
+    std::vector<Block> blocks;
+    std::vector<bool> covered(dataLength, false);
+    for (const MapWalk::Entry &entry : walk.entries) {
+        if (!entry.usable) continue;
+        FixtureResource &resource = *entry.resource;
+        const uint64_t at = *resource.dataOffset;
+        const std::string where = ResourceLabel(entry.type, resource.id);
+        if (at + 4 > dataLength) {
+            Note(found, entry.dataField,
+                 where + "data offset " + Num(at) + " outside the " + Num(dataLength) +
+                     "-byte data area");
+            continue;
+        }
+        const uint32_t count = in.U32(kDataStart + at);
+        if (at + 4 + count > dataLength) {
+            Note(found, kDataStart + at,
+                 where + "block of " + Num(count) + " bytes at " + Num(at) + " runs past the " +
+                     Num(dataLength) + "-byte data area");
+            continue;
+        }
+        const uint8_t *p = in.At(kDataStart + at + 4);
+        resource.data.assign(p, p + count);
+        std::fill(covered.begin() + static_cast<std::ptrdiff_t>(at),
+                  covered.begin() + static_cast<std::ptrdiff_t>(at + 4 + count), true);
+        blocks.push_back({at, at + 4 + count, &entry});
     }
-    if (typeCountField < -1) {
-        return Fail(why, "type count field " + std::to_string(typeCountField));
+    std::stable_sort(blocks.begin(), blocks.end(),
+                     [](const Block &a, const Block &b) { return a.start < b.start; });
+    // The block that reaches furthest so far, and whether an entry without the
+    // changed attribute already owns the block at the current start.
+    const Block *reach = nullptr;
+    bool owned = false;
+    for (const Block &block : blocks) {
+        const bool changed = (block.entry->resource->attributes & 0x02) != 0;
+        const std::string where = ResourceLabel(block.entry->type, block.entry->resource->id);
+        if (reach != nullptr && block.start == reach->start && block.end == reach->end) {
+            if (owned && !changed) {
+                NoteHousekeeping(found, block.entry->dataField,
+                                 where + "shares the block at " + Num(block.start) + " with " +
+                                     ResourceName(reach->entry->type, reach->entry->resource->id) +
+                                     ", and neither is marked changed");
+            }
+            owned = owned || !changed;
+            continue;
+        }
+        if (reach != nullptr && block.start < reach->end) {
+            Note(found, kDataStart + block.start,
+                 where + "block at " + Num(block.start) + ".." + Num(block.end) +
+                     " overlaps the block at " + Num(reach->start) + ".." + Num(reach->end) +
+                     " of " + ResourceName(reach->entry->type, reach->entry->resource->id));
+            if (block.end <= reach->end) continue;
+        }
+        reach = &block;
+        owned = !changed;
     }
-    const size_t typeCount = static_cast<size_t>(typeCountField + 1);
-    const uint64_t refStart = kMapHeader1100 + kTypeEntry1100 * typeCount;
-    if (refStart > mapLength) {
-        return Fail(why, Num(typeCount) + " type entries run past the end of the map");
+    file->deadData.clear();
+    for (size_t i = 0; i < dataLength; ++i) {
+        if (!covered[i]) file->deadData.push_back(in.U8(kDataStart + i));
     }
-    std::vector<int64_t> runOffsets;
-    uint64_t refCount = 0;
-    auto readOffset = [&in](size_t entry) { return int64_t{in.U32(entry + 6)}; };
-    if (!ReadTypes(in, map, kMapHeader1100, kTypeEntry1100, typeCount, readOffset, file,
-                   &runOffsets, &refCount, why)) {
-        return false;
-    }
-    const uint64_t refEnd = refStart + kRefEntryOld * refCount;
-    if (refEnd != mapLength || endOfRefs != mapLength) {
-        return Fail(why, "map length " + Num(mapLength) + " and end of references " +
-                             Num(endOfRefs) + ", not 34 + 10 x " + Num(typeCount) + " + 78 x " +
-                             Num(refCount) + " = " + Num(refEnd));
-    }
-    std::vector<Run> runs;
-    for (size_t t = 0; t < typeCount; ++t) {
-        const size_t n = file->types[t].resources.size();
-        if (n == 0) continue;
-        const int64_t start = int64_t{kMapHeader1100} + runOffsets[t];
-        runs.push_back({t, start, start + static_cast<int64_t>(kRefEntryOld * n)});
-    }
-    if (!CheckRuns(runs, static_cast<int64_t>(refStart), static_cast<int64_t>(refEnd), typeCount,
-                   file, why)) {
-        return false;
-    }
-    return ParseOldReferences(in, map, runs, true, file, why);
-}
-
-// Map of layout 1000.
-bool ParseMap1000(const Reader &in, size_t mapOffset, size_t mapLength, FixtureFile *file,
-                  std::string *why) {
-    if (mapLength < kMapHeader1000) return Fail(why, "map shorter than its 30-byte header");
-    const size_t map = mapOffset;
-    file->mapReserved32 = in.U32(map + 16);
-    file->mapReserved16a = in.U16(map + 20);
-    file->mapReserved16b = in.U16(map + 22);
-    const uint16_t typeListOffset = in.U16(map + 24);
-    const int16_t typeCountField = in.I16(map + 28);
-    if (typeListOffset != kMapHeader1000) {
-        return Fail(why, "type-list offset " + Num(typeListOffset) + ", not 30");
-    }
-    if (typeCountField < -1) {
-        return Fail(why, "type count field " + std::to_string(typeCountField));
-    }
-    const size_t typeCount = static_cast<size_t>(typeCountField + 1);
-    const uint64_t refStart = kMapHeader1000 + kTypeEntry1000 * typeCount;
-    if (refStart > mapLength) {
-        return Fail(why, Num(typeCount) + " type entries run past the end of the map");
-    }
-    std::vector<int64_t> runOffsets;
-    uint64_t refCount = 0;
-    auto readOffset = [&in](size_t entry) { return int64_t{in.U16(entry + 6)}; };
-    if (!ReadTypes(in, map, kMapHeader1000, kTypeEntry1000, typeCount, readOffset, file,
-                   &runOffsets, &refCount, why)) {
-        return false;
-    }
-    const uint64_t refEnd = refStart + kRefEntryOld * refCount;
-    if (refEnd != mapLength) {
-        return Fail(why, "map length " + Num(mapLength) + ", not 30 + 8 x " + Num(typeCount) +
-                             " + 78 x " + Num(refCount) + " = " + Num(refEnd));
-    }
-    std::vector<Run> runs;
-    for (size_t t = 0; t < typeCount; ++t) {
-        const size_t n = file->types[t].resources.size();
-        if (n == 0) continue;
-        const int64_t start = int64_t{kMapHeader1000} + runOffsets[t];
-        runs.push_back({t, start, start + static_cast<int64_t>(kRefEntryOld * n)});
-    }
-    if (!CheckRuns(runs, static_cast<int64_t>(refStart), static_cast<int64_t>(refEnd), typeCount,
-                   file, why)) {
-        return false;
-    }
-    return ParseOldReferences(in, map, runs, false, file, why);
 }
 
 // FNV-1a over a byte block, to tell data apart in descriptions.
@@ -741,32 +803,50 @@ std::vector<uint8_t> BuildResourceFile(const FixtureFile &file) {
     return bytes;
 }
 
-bool ParseResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out, std::string *why) {
+std::vector<Violation> CheckResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out) {
     const Reader in(bytes);
+    Found found;
     FixtureFile file;
+    file.layout = 0;
     if (!in.Has(0, kDataStart)) {
-        return Fail(why, "file of " + Num(bytes.size()) + " bytes, shorter than 256");
+        Note(found, bytes.size(),
+             "file of " + Num(bytes.size()) + " bytes, shorter than its 256-byte header and info");
+        if (out != nullptr) *out = std::move(file);
+        return found;
     }
     const uint32_t dataOffset = in.U32(0);
     const uint32_t mapOffset = in.U32(4);
     const uint32_t dataLength = in.U32(8);
     const uint32_t mapLength = in.U32(12);
-    if (dataOffset != kDataStart) return Fail(why, "data offset " + Num(dataOffset) + ", not 256");
-    if (uint64_t{mapOffset} != uint64_t{kDataStart} + dataLength) {
-        return Fail(why,
-                    "map offset " + Num(mapOffset) + ", not 256 + data length " + Num(dataLength));
+    const uint64_t dataEnd = uint64_t{kDataStart} + dataLength;
+    const uint64_t mapEnd = uint64_t{mapOffset} + mapLength;
+    if (dataOffset != kDataStart) Note(found, 0, "data offset " + Num(dataOffset) + ", not 256");
+    if (mapOffset != dataEnd) {
+        Note(found, 4,
+             "map offset " + Num(mapOffset) + ", not 256 + data length " + Num(dataLength));
     }
-    if (uint64_t{mapOffset} + mapLength != bytes.size()) {
-        return Fail(why, "map at " + Num(mapOffset) + " of " + Num(mapLength) +
-                             " bytes does not end at the end of the " + Num(bytes.size()) +
-                             "-byte file");
+    if (dataEnd > bytes.size()) {
+        Note(found, 8,
+             "data area of " + Num(dataLength) + " bytes runs past the end of the " +
+                 Num(bytes.size()) + "-byte file");
     }
-    if (mapLength < kHeaderSize || std::memcmp(in.At(0), in.At(mapOffset), kHeaderSize) != 0) {
-        return Fail(why, "the map's header copy differs from the file header");
+    if (mapEnd > bytes.size()) {
+        Note(found, 12,
+             "map at " + Num(mapOffset) + " of " + Num(mapLength) +
+                 " bytes runs past the end of the " + Num(bytes.size()) + "-byte file");
+    } else if (mapEnd < bytes.size()) {
+        Note(found, mapEnd, Num(bytes.size() - mapEnd) + " bytes behind the end of the map");
+    }
+    if (mapEnd <= bytes.size() && mapLength >= kHeaderSize) {
+        for (size_t i = 0; i < kHeaderSize; ++i) {
+            if (in.U8(i) != in.U8(mapOffset + i)) {
+                Note(found, mapOffset + i, "the map's header copy differs from the file header");
+                break;
+            }
+        }
     }
 
     // Recognise the layout as the library does, then check the info area.
-    bool parsed = false;
     if (in.U32(20) == 1500) {
         file.layout = 1500;
         file.kind = in.U32(16);
@@ -774,46 +854,52 @@ bool ParseResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out, std:
             file.infoValues[i] = in.U16(24 + 2 * i);
         file.deadBytes = in.I32(32);
         file.conversionPending = in.U8(36);
-        for (size_t i = 37; i < kDataStart; ++i) {
-            if (in.U8(i) != 0) return Fail(why, "info block byte " + Num(i) + " not zero");
+        if (file.deadBytes < 0 || static_cast<uint32_t>(file.deadBytes) > dataLength) {
+            NoteHousekeeping(found, 32,
+                             "dead-bytes counter " + Signed(file.deadBytes) + " outside 0.." +
+                                 Num(dataLength) + ", the size of the data area");
         }
-        parsed = ParseMap1500(in, mapOffset, mapLength, &file, why);
+        if (file.conversionPending > 1) {
+            NoteHousekeeping(
+                found, 36,
+                "conversion-pending flag " + Num(file.conversionPending) + ", not 0 or 1");
+        }
     } else if (std::memcmp(in.At(16), kVersion2Text, kVersion2TextLength) == 0) {
         file.layout = 1100;
-        for (size_t i = 16 + kVersion2TextLength; i < kDataStart; ++i) {
-            if (in.U8(i) != 0) return Fail(why, "info area byte " + Num(i) + " not zero");
-        }
-        parsed = ParseMap1100(in, mapOffset, mapLength, &file, why);
     } else {
         file.layout = 1000;
-        parsed = ParseMap1000(in, mapOffset, mapLength, &file, why);
     }
-    if (!parsed) return false;
-
-    // Every entry's block must lie inside the data area.
-    std::vector<bool> covered(dataLength, false);
-    for (FixtureType &type : file.types) {
-        for (FixtureResource &resource : type.resources) {
-            const uint64_t at = *resource.dataOffset;
-            const std::string where =
-                TypeName(type.type) + " " + std::to_string(resource.id) + ": ";
-            if (at + 4 > dataLength) {
-                return Fail(why, where + "data offset " + Num(at) + " outside the " +
-                                     Num(dataLength) + "-byte data area");
-            }
-            const uint32_t count = in.U32(kDataStart + at);
-            if (at + 4 + count > dataLength) {
-                return Fail(why, where + "block of " + Num(count) + " bytes at " + Num(at) +
-                                     " runs past the " + Num(dataLength) + "-byte data area");
-            }
-            const uint8_t *p = in.At(kDataStart + at + 4);
-            resource.data.assign(p, p + count);
-            std::fill(covered.begin() + static_cast<std::ptrdiff_t>(at),
-                      covered.begin() + static_cast<std::ptrdiff_t>(at + 4 + count), true);
+    const size_t zerosFrom = file.layout == 1500 ? 37 : 16 + kVersion2TextLength;
+    for (size_t i = zerosFrom; file.layout != 1000 && i < kDataStart; ++i) {
+        if (in.U8(i) != 0) {
+            Note(found, i, "byte " + Num(i) + " of the info area not zero");
+            break;
         }
     }
-    for (size_t i = 0; i < dataLength; ++i) {
-        if (!covered[i]) file.deadData.push_back(in.U8(kDataStart + i));
+
+    // The map and the blocks, as far as they lie inside the file.
+    MapWalk walk;
+    if (mapEnd <= bytes.size() &&
+        WalkMapFrame(in, file.layout, mapOffset, mapLength, &file, found, &walk)) {
+        if (file.layout == 1500) {
+            WalkEntries1500(in, mapOffset, mapLength, &file, found, &walk);
+        } else {
+            WalkOldEntries(in, file.layout, mapOffset, mapLength, &file, found, &walk);
+        }
+        if (dataEnd <= bytes.size()) WalkBlocks(in, dataLength, &file, found, walk);
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const Violation &a, const Violation &b) { return a.offset < b.offset; });
+    if (out != nullptr) *out = std::move(file);
+    return found;
+}
+
+bool ParseResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out, std::string *why) {
+    FixtureFile file;
+    for (const Violation &violation : CheckResourceFile(bytes, &file)) {
+        if (!violation.strict) continue;
+        if (why != nullptr) *why = violation.what + " (at offset " + Num(violation.offset) + ")";
+        return false;
     }
     if (out != nullptr) *out = std::move(file);
     if (why != nullptr) why->clear();

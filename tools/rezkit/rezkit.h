@@ -114,12 +114,27 @@ struct FixtureFile {
 // runs to the end of the file.
 std::vector<uint8_t> BuildResourceFile(const FixtureFile &file);
 
-// Reads a file strictly, in whichever layout it is (recognised as the library
-// does: the number 1500 at offset 20, else the text "Version 2.0 Resource File"
-// at offset 16, else layout 1000). Every rule that a file written by the system
-// keeps is checked:
-//  - the header: data offset 256, map offset = 256 + data length, map ending at
-//    the end of the file, the map's header copy equal to the header;
+// One broken rule of a file: the file offset of the field, entry, name or block
+// that breaks it, and what is wrong there.
+struct Violation {
+    uint64_t offset = 0;
+    std::string what;
+    // True for the rules that every reader relies on and every file the system
+    // writes keeps. False for the rules of good order that a file in use may
+    // break for a while without harm to a reader: a dead-bytes counter outside
+    // 0 to the size of the data area (the library replaces a negative one at its
+    // next raise), a conversion-pending flag other than 0 or 1, and one block
+    // used by two entries of which neither is marked changed.
+    bool strict = true;
+};
+
+// Checks a file in whichever layout it is (recognised as the library does: the
+// number 1500 at offset 20, else the text "Version 2.0 Resource File" at offset
+// 16, else layout 1000) against every rule of its layout, and returns each
+// violation found, ordered by offset; none for a sound file. The strict rules:
+//  - the header: data offset 256, map offset = 256 + data length, data area and
+//    map inside the file, the map ending at the end of the file, the map's
+//    header copy equal to the header;
 //  - layout 1500: bytes 37 to 255 of the info block zero; type-list offset 30;
 //    name-list offset = 30 + 8 x types + 12 x references; map length = that +
 //    the size of the names; counts not below -1; reference runs that lie in
@@ -131,9 +146,20 @@ std::vector<uint8_t> BuildResourceFile(const FixtureFile &file);
 //    tiling; name offsets -1; name lengths at most 63;
 //  - layout 1000: type-list offset 30; map length = 30 + 8 x types + 78 x
 //    references; runs tiling; name lengths at most 63;
-//  - every entry's block (byte count and data) inside the data area.
-// Entries may share blocks, and blocks need not tile the data area. Returns
-// false with a reason in *why on the first violation. out and why may be null.
+//  - every entry's block (byte count and data) inside the data area, and no two
+//    blocks overlapping unless they are the same block.
+// The check goes on past a violation as far as the file can still be read:
+// a broken header copy or name does not hide a block out of range. out (may be
+// null) receives what could be read; layout 0 for a file too short to tell,
+// and when strict rules are broken, parts may be missing (entries of runs out
+// of range, names out of range, data of blocks out of range, data offsets of
+// entries that could not be found).
+std::vector<Violation> CheckResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out);
+
+// CheckResourceFile for files that must be sound: true when no strict rule is
+// broken, with the file in *out; false with the first violation and its offset
+// in *why. Entries may share blocks, and blocks need not tile the data area.
+// out and why may be null.
 bool ParseResourceFile(const std::vector<uint8_t> &bytes, FixtureFile *out, std::string *why);
 
 // One resource as a flat record, for comparing the content of two files without
