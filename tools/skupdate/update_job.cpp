@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "skupdate/change_report.h"
 #include "skupdate/file_copies.h"
 #include "skupdate/previews.h"
 #include "skupdater.h"
@@ -130,6 +131,17 @@ FileReport Job::DoFile(const std::string &file) {
     }
     FileReport report = Judge(file, LibraryPath(workPath));
     if (!options_.backupFolder.empty()) report.line += " (backup " + error + ")";
+    if (options_.mode == RunMode::kDryRun && report.outcome != Outcome::kFailed) {
+        // What the update did to the copy is what it would do to the file.
+        std::vector<uint8_t> before, after;
+        std::vector<std::string> changes;
+        if (!ReadFileBytes(file, &before, &error) || !ReadFileBytes(workPath, &after, &error) ||
+            !DescribeChanges(before, after, &changes, &error)) {
+            return Failed(file, "no report of the changes: " + error);
+        }
+        for (const std::string &change : changes)
+            report.line += "\n    " + change;
+    }
     return report;
 }
 
