@@ -38,8 +38,9 @@ bool ParseOptions(const std::vector<std::string> &arguments, Options *options, s
             return false;
         }
         if (arguments.size() == 2) options->demoFolder = arguments[1];
-        if (options->demoFolder.empty() || options->demoFolder[0] == '-') {
-            *error = "demo takes a folder, not an option";
+        if (options->demoFolder.empty() || options->demoFolder[0] == '-' ||
+            options->demoFolder.find(';') != std::string::npos) {
+            *error = "demo takes one folder, not an option, without ';'";
             return false;
         }
         return true;

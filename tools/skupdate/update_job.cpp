@@ -1,15 +1,17 @@
 #include "skupdate/update_job.h"
 
-#include <iconv.h>
 #include <stdlib.h>
-#include <cerrno>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "rezkit/rezkit_diff.h"
 #include "skupdate/change_report.h"
 #include "skupdate/file_copies.h"
 #include "skupdate/previews.h"
@@ -26,27 +28,11 @@ constexpr char kLockName[] = "SKELMORA UPDATER APPLICATION.lock";
 
 enum class Outcome { kUpdated, kCurrent, kNeedsUpdate, kFailed, kNotDone };
 
+// How many files ended in each outcome.
 struct Tally {
-    int updated = 0, current = 0, needsUpdate = 0, failed = 0, notDone = 0;
-    void Count(Outcome outcome) {
-        switch (outcome) {
-            case Outcome::kUpdated:
-                ++updated;
-                break;
-            case Outcome::kCurrent:
-                ++current;
-                break;
-            case Outcome::kNeedsUpdate:
-                ++needsUpdate;
-                break;
-            case Outcome::kFailed:
-                ++failed;
-                break;
-            case Outcome::kNotDone:
-                ++notDone;
-                break;
-        }
-    }
+    int counts[5] = {};
+    void Count(Outcome outcome) { ++counts[static_cast<int>(outcome)]; }
+    int operator[](Outcome outcome) const { return counts[static_cast<int>(outcome)]; }
 };
 
 // What one file's turn produced: its outcome and the line that tells it.
@@ -114,23 +100,27 @@ FileReport Failed(const std::string &file, const std::string &why) {
 }
 
 FileReport Job::DoFile(const std::string &file) {
-    std::string error;
+    std::string error, backup;
     if (!options_.backupFolder.empty()) {
-        const std::string copy = BackUpFile(file, options_.backupFolder, &error);
-        if (copy.empty()) {
+        backup = BackUpFile(file, options_.backupFolder, &error);
+        if (backup.empty()) {
             FileReport report = Failed(file, "no backup (" + error + "); the run stops here");
             report.stopRun = true;
             return report;
         }
-        error = copy;  // the backup's path, told in the line
     }
     std::string workPath = file;
     if (options_.mode != RunMode::kUpdate) {
+        // The library opens files for writing: a file it could not write would
+        // fail in a real run, whatever its private copy shows.
+        if (access(file.c_str(), W_OK) != 0) {
+            return Failed(file, std::string("it cannot be written: ") + std::strerror(errno));
+        }
         workPath = copies_->CopyIn(file, &error);
         if (workPath.empty()) return Failed(file, error);
     }
     FileReport report = Judge(file, LibraryPath(workPath));
-    if (!options_.backupFolder.empty()) report.line += " (backup " + error + ")";
+    if (!backup.empty()) report.line += " (backup " + backup + ")";
     if (options_.mode == RunMode::kDryRun && report.outcome != Outcome::kFailed) {
         // What the update did to the copy is what it would do to the file.
         std::vector<uint8_t> before, after;
@@ -164,7 +154,7 @@ FileReport Job::Judge(const std::string &file, const std::string &workPath) {
     }
     const bool needsUpdate = std::string(needs) == "YES";
     FileReport report;
-    report.line = file + ": " + VerdictAsUtf8(verdict) + " (update needed: " + needs +
+    report.line = file + ": " + NameAsUtf8(verdict) + " (update needed: " + needs +
                   ", own picture: " + YesNo(ownPicture) + ") -> ";
     std::string preview;
     if (!options_.previewFolder.empty()) {
@@ -233,43 +223,22 @@ int Job::Run() {
     const int files = static_cast<int>(options_.files.size());
     if (options_.mode == RunMode::kCheck) {
         std::printf("%d file%s: %d need%s the update, %d current, %d failed", files,
-                    files == 1 ? "" : "s", tally.needsUpdate, tally.needsUpdate == 1 ? "s" : "",
-                    tally.current, tally.failed);
+                    files == 1 ? "" : "s", tally[Outcome::kNeedsUpdate],
+                    tally[Outcome::kNeedsUpdate] == 1 ? "s" : "", tally[Outcome::kCurrent],
+                    tally[Outcome::kFailed]);
     } else {
         std::printf("%d file%s: %d %s, %d already current, %d failed", files, files == 1 ? "" : "s",
-                    tally.updated,
+                    tally[Outcome::kUpdated],
                     options_.mode == RunMode::kDryRun ? "would be updated" : "updated",
-                    tally.current, tally.failed);
+                    tally[Outcome::kCurrent], tally[Outcome::kFailed]);
     }
-    if (tally.notDone > 0) std::printf(", %d not done (the run stopped)", tally.notDone);
+    if (tally[Outcome::kNotDone] > 0)
+        std::printf(", %d not done (the run stopped)", tally[Outcome::kNotDone]);
     std::printf("\n");
-    return tally.failed + tally.notDone > 0 ? kExitFileFailed : kExitDone;
+    return tally[Outcome::kFailed] + tally[Outcome::kNotDone] > 0 ? kExitFileFailed : kExitDone;
 }
 
 }  // namespace
-
-std::string VerdictAsUtf8(const char *text) {
-    std::string out;
-    iconv_t convert = iconv_open("UTF-8", "CP932");
-    if (convert == reinterpret_cast<iconv_t>(-1)) return text;
-    std::string in = text;
-    char *from = in.data();
-    size_t left = in.size();
-    while (left > 0) {
-        char buffer[256];
-        char *to = buffer;
-        size_t room = sizeof buffer;
-        const size_t result = iconv(convert, &from, &left, &to, &room);
-        out.append(buffer, static_cast<size_t>(to - buffer));
-        if (result == static_cast<size_t>(-1) && errno != E2BIG) {
-            out += '?';  // a byte the code page does not map
-            ++from;
-            --left;
-        }
-    }
-    iconv_close(convert);
-    return out;
-}
 
 int RunUpdateJob(const Options &options) {
     Job job(options);

@@ -13,7 +13,3 @@ constexpr int kExitNoRegister = 3;  // the library could not register
 
 // Runs the job over options.files; the exit status.
 int RunUpdateJob(const Options &options);
-
-// A verdict text of the library (code page 932) as UTF-8; bytes the code page
-// does not map are shown as '?'.
-std::string VerdictAsUtf8(const char *text);
