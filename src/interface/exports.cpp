@@ -94,9 +94,10 @@ SK_EXPORT int32_t SK_CALL UnRegister(void) {
 
 SK_EXPORT int32_t SK_CALL Open(const char *path) {
     if (!g_registered) return 0;
-    // A content file the host left open would keep the content file's number,
-    // and the new one would be judged and updated through the old one's.
-    CloseResourceFile(kContentFile);
+    // A content file the host left open is closed as Close would: it would keep
+    // the content file's number, and the new file would be judged and updated
+    // through it. This also resets the state for the new file.
+    Close();
     if (!CanWrite(path)) {
         PlatformMessageBox(nullptr, kWriteProtectedText, kUpdaterCaption, kStopBox);
         return 0;
@@ -105,7 +106,6 @@ SK_EXPORT int32_t SK_CALL Open(const char *path) {
         PlatformMessageBox(nullptr, kNotResourceFileText, kUpdaterCaption, kStopBox);
         return 0;
     }
-    DoCommand(kCommandReset, 0, 0, nullptr, nullptr);
     return DoCommand(kCommandEvaluate, 0, 0, const_cast<char *>(path), nullptr);
 }
 

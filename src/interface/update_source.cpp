@@ -32,21 +32,20 @@ bool IsFileThere(const std::string &path) {
 // does not fit.
 bool TakeIfThere(const std::string &candidate, char *path) {
     if (candidate.size() >= kPathSize || !IsFileThere(candidate)) return false;
-    std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+    std::strcpy(path, candidate.c_str());
     return true;
 }
 
-bool ReadValue(const char *name, std::string *value) {
+// A registry value; empty when it cannot be read.
+std::string ReadValue(const char *name) {
     char buffer[kValueSize];
-    if (!PlatformRegistryString(kRegistryKey, name, buffer, sizeof buffer)) return false;
-    *value = buffer;
-    return !value->empty();
+    return PlatformRegistryString(kRegistryKey, name, buffer, sizeof buffer) ? buffer : "";
 }
 
 // The hard-disk folders of the registry, in order, each with the source name.
 bool FindOnHardDisk(char *path) {
-    std::string folders;
-    if (!ReadValue(kHardDiskValue, &folders)) return false;
+    const std::string folders = ReadValue(kHardDiskValue);
+    if (folders.empty()) return false;
     size_t start = 0;
     for (;;) {
         const size_t end = folders.find(';', start);
@@ -60,13 +59,11 @@ bool FindOnHardDisk(char *path) {
 // The root of the CD drive: the drive of the registry's CD path when it is a
 // CD-ROM drive, else the first CD-ROM drive. Empty when there is none.
 std::string FindCdRoot() {
-    std::string value;
-    if (ReadValue(kCdValue, &value)) {
-        const size_t colon = value.find(':');
-        if (colon != std::string::npos) {
-            const std::string root = value.substr(0, colon + 1) + "\\";
-            if (PlatformDriveType(root.c_str()) == kDriveCdrom) return root;
-        }
+    const std::string value = ReadValue(kCdValue);
+    const size_t colon = value.find(':');
+    if (colon != std::string::npos) {
+        const std::string root = value.substr(0, colon + 1) + "\\";
+        if (PlatformDriveType(root.c_str()) == kDriveCdrom) return root;
     }
     char root[4];
     return FindCdDrive(root) == 1 ? std::string(root) : std::string();

@@ -26,7 +26,6 @@ namespace {
 constexpr uint32_t kDefaultPictureType = ResTypeOf("PICT");
 constexpr int16_t kDefaultPictureId = 264;
 constexpr uint32_t kMessageOk = 0;
-constexpr uint32_t kMessageStop = 16;
 
 // Copies text into a buffer of size bytes, cut to fit.
 void CopyText(char *to, const char *text, size_t size) {

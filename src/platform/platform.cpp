@@ -9,6 +9,8 @@ namespace {
 Platform *g_current = nullptr;
 void *g_module = nullptr;
 
+uint64_t g_changes = 0;
+
 }  // namespace
 
 int32_t Platform::ShowMessageBox(void *owner, const char *text, const char *caption,
@@ -27,6 +29,7 @@ Platform *SetPlatform(Platform *platform) {
 }
 
 FileHandle PlatformFileOpen(const char *path, uint32_t access, uint32_t disposition) {
+    if ((access & kGenericWrite) != 0 || disposition != kOpenExisting) ++g_changes;
     return CurrentPlatform()->FileOpen(path, access, disposition);
 }
 
@@ -35,6 +38,7 @@ bool PlatformFileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *d
 }
 
 bool PlatformFileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done) {
+    ++g_changes;
     return CurrentPlatform()->FileWrite(file, buffer, count, done);
 }
 
@@ -46,7 +50,16 @@ uint32_t PlatformFileSize(FileHandle file) {
     return CurrentPlatform()->FileSize(file);
 }
 
+bool PlatformFileStamp(FileHandle file, FileStamp *stamp) {
+    return CurrentPlatform()->FileStampOf(file, stamp);
+}
+
+uint64_t PlatformChangeCount() {
+    return g_changes;
+}
+
 bool PlatformFileTruncate(FileHandle file, uint32_t size) {
+    ++g_changes;
     return CurrentPlatform()->FileTruncate(file, size);
 }
 
@@ -55,10 +68,12 @@ bool PlatformFileClose(FileHandle file) {
 }
 
 bool PlatformFileDelete(const char *path) {
+    ++g_changes;
     return CurrentPlatform()->FileDelete(path);
 }
 
 bool PlatformFileMove(const char *from, const char *to) {
+    ++g_changes;
     return CurrentPlatform()->FileMove(from, to);
 }
 

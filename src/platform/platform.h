@@ -43,6 +43,26 @@ enum class PlatformOp {
     Count
 };
 
+// What tells one state of a file from another: the file's identity (its device
+// and its number there), its size and the time of its last change. settled says
+// that the change time lies far enough in the past, by the clock the file system
+// stamps changes with and at the granularity it keeps, that any later change of
+// the file must give it another change time. Only then does an equal stamp
+// prove that a file has not changed.
+struct FileStamp {
+    uint64_t device;
+    uint64_t file;
+    uint64_t size;
+    int64_t changeSeconds;
+    uint32_t changeNanoseconds;
+    bool settled;
+};
+
+inline bool SameFileStamp(const FileStamp &a, const FileStamp &b) {
+    return a.device == b.device && a.file == b.file && a.size == b.size &&
+           a.changeSeconds == b.changeSeconds && a.changeNanoseconds == b.changeNanoseconds;
+}
+
 // Graphics. A device context and a window are the backend's own objects, passed
 // through untouched; a palette is a number that the backend hands out, and
 // kNoPalette is "no palette".
@@ -142,6 +162,8 @@ class Platform {
     virtual uint32_t FileSeek(FileHandle file, uint32_t offset) = 0;
     // The file's size in bytes, or kPlatformFailure (also for files of 4 GiB or more).
     virtual uint32_t FileSize(FileHandle file) = 0;
+    // The stamp of an open file. False when the platform cannot tell.
+    virtual bool FileStampOf(FileHandle file, FileStamp *stamp) = 0;
     // Cuts the file to size bytes (size is at most the file's size). The file
     // position is left undefined.
     virtual bool FileTruncate(FileHandle file, uint32_t size) = 0;
@@ -240,6 +262,9 @@ class PlatformWrapper : public Platform {
         return target_->FileSeek(file, offset);
     }
     uint32_t FileSize(FileHandle file) override { return target_->FileSize(file); }
+    bool FileStampOf(FileHandle file, FileStamp *stamp) override {
+        return target_->FileStampOf(file, stamp);
+    }
     bool FileTruncate(FileHandle file, uint32_t size) override {
         return target_->FileTruncate(file, size);
     }
@@ -330,6 +355,11 @@ bool PlatformFileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *d
 bool PlatformFileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done);
 uint32_t PlatformFileSeek(FileHandle file, uint32_t offset);
 uint32_t PlatformFileSize(FileHandle file);
+bool PlatformFileStamp(FileHandle file, FileStamp *stamp);
+// Counts every call through these choke points that may change a file: opens
+// with write access, writes, truncations, deletions and moves. A file read while
+// this count stays the same was not changed by this process in between.
+uint64_t PlatformChangeCount();
 bool PlatformFileTruncate(FileHandle file, uint32_t size);
 bool PlatformFileClose(FileHandle file);
 bool PlatformFileDelete(const char *path);

@@ -11,18 +11,35 @@ namespace {
 
 int32_t memoryError = kNoError;
 
+// Where a record is kept in the registry's index: a table of record pointers,
+// open addressing with linear probing, at most half full.
+struct IndexSlot {
+    HandleRecord *byHandle;
+    HandleRecord *byNumber;
+};
+
 // The registry lives on blocks of the pool. When the pool is destroyed those
 // blocks are gone, so the registry remembers the pool generation it was built on
 // and starts over, empty, whenever that is no longer the pool in use. Pool
 // generations count from 1, so a registry of generation 0 belongs to no pool.
+//
+// Beside the list, an index finds a record by its Handle and by its number in
+// constant time. The index is only a help: when there is no memory to grow it,
+// it is dropped and lookups walk the list until it can be built again.
 struct Registry {
     ListHeader list = {nullptr, nullptr};
     uint32_t generation = 0;
     uint32_t lastNumber = 0;
     bool numbersWrapped = false;
+    uint32_t records = 0;
+    IndexSlot *index = nullptr;  // capacity entries, or null
+    uint32_t capacity = 0;       // a power of two
+    bool indexComplete = false;  // every record of the list is in the index
 };
 
 Registry registry;
+
+constexpr uint32_t kSmallestIndex = 64;
 
 // The registry as it stands for the current pool.
 ListHeader *Records() {
@@ -33,10 +50,107 @@ ListHeader *Records() {
     return &registry.list;
 }
 
+uint32_t Spread(uint64_t key, uint32_t capacity) {
+    return static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ull) >> 32) & (capacity - 1);
+}
+uint32_t HandleSlotOf(Handle h, uint32_t capacity) {
+    return Spread(reinterpret_cast<uintptr_t>(h) >> 3, capacity);
+}
+uint32_t NumberSlotOf(uint32_t number, uint32_t capacity) {
+    return Spread(number, capacity);
+}
+
+void IndexPut(IndexSlot *index, uint32_t capacity, HandleRecord *record) {
+    uint32_t at = HandleSlotOf(record->handle, capacity);
+    while (index[at].byHandle != nullptr)
+        at = (at + 1) & (capacity - 1);
+    index[at].byHandle = record;
+    at = NumberSlotOf(record->number, capacity);
+    while (index[at].byNumber != nullptr)
+        at = (at + 1) & (capacity - 1);
+    index[at].byNumber = record;
+}
+
+// Takes record out of one probe sequence, moving later members of the run back
+// so that no lookup meets a gap before its record.
+template <typename Field, typename Home>
+void IndexErase(IndexSlot *index, uint32_t capacity, HandleRecord *record, Field field, Home home) {
+    uint32_t mask = capacity - 1;
+    uint32_t at = home(record);
+    while (index[at].*field != record)
+        at = (at + 1) & mask;
+    uint32_t gap = at;
+    for (uint32_t next = (gap + 1) & mask; index[next].*field != nullptr;
+         next = (next + 1) & mask) {
+        uint32_t want = home(index[next].*field);
+        // The member at next may fill the gap when its home does not lie in (gap, next].
+        bool between = gap < next ? (want > gap && want <= next) : (want > gap || want <= next);
+        if (!between) {
+            index[gap].*field = index[next].*field;
+            gap = next;
+        }
+    }
+    index[gap].*field = nullptr;
+}
+
+void DropIndex() {
+    if (registry.index != nullptr) MemoryPoolFree(registry.index);
+    registry.index = nullptr;
+    registry.capacity = 0;
+    registry.indexComplete = false;
+}
+
+// Builds the index anew for the records of the list and `records` records in
+// all. False when there is no memory; the index is then as it was.
+bool RebuildIndex(uint32_t records) {
+    uint32_t capacity = kSmallestIndex;
+    while (capacity < 2 * records && capacity < 0x40000000u)
+        capacity *= 2;
+    if (uint64_t{capacity} * sizeof(IndexSlot) > MemoryPoolMaxBlock) capacity = 0;
+    auto *index =
+        capacity == 0
+            ? nullptr
+            : static_cast<IndexSlot *>(MemoryPoolAllocate(capacity * uint32_t{sizeof(IndexSlot)}));
+    if (index == nullptr) return false;
+    DropIndex();
+    for (ListNode *node = registry.list.first; node != nullptr; node = node->next)
+        IndexPut(index, capacity, reinterpret_cast<HandleRecord *>(node));
+    registry.index = index;
+    registry.capacity = capacity;
+    registry.indexComplete = true;
+    return true;
+}
+
 HandleRecord *FindRecord(Handle h) {
+    Records();
+    if (registry.indexComplete) {
+        uint32_t mask = registry.capacity - 1;
+        for (uint32_t at = HandleSlotOf(h, registry.capacity); registry.index[at].byHandle;
+             at = (at + 1) & mask) {
+            if (registry.index[at].byHandle->handle == h) return registry.index[at].byHandle;
+        }
+        return nullptr;
+    }
     for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
         HandleRecord *record = reinterpret_cast<HandleRecord *>(node);
         if (record->handle == h) return record;
+    }
+    return nullptr;
+}
+
+HandleRecord *FindRecordByNumber(uint32_t number) {
+    Records();
+    if (registry.indexComplete) {
+        uint32_t mask = registry.capacity - 1;
+        for (uint32_t at = NumberSlotOf(number, registry.capacity); registry.index[at].byNumber;
+             at = (at + 1) & mask) {
+            if (registry.index[at].byNumber->number == number) return registry.index[at].byNumber;
+        }
+        return nullptr;
+    }
+    for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
+        HandleRecord *record = reinterpret_cast<HandleRecord *>(node);
+        if (record->number == number) return record;
     }
     return nullptr;
 }
@@ -51,10 +165,7 @@ HandleRecord *LookUp(Handle h) {
 }
 
 bool NumberInUse(uint32_t number) {
-    for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
-        if (reinterpret_cast<HandleRecord *>(node)->number == number) return true;
-    }
-    return false;
+    return FindRecordByNumber(number) != nullptr;
 }
 
 // A nonzero number that no live record holds. Numbers count up; once they have
@@ -72,12 +183,43 @@ uint32_t FreshNumber() {
     }
 }
 
-void EnterRecord(HandleRecord *record, Handle h, int32_t size, uint32_t number) {
+// Enters a record in the list and the index. The index grows by doubling when
+// it would be more than half full, and is built again after it was dropped.
+// When that needs memory that cannot be had, the record is not entered and the
+// result is false; with listOnly it is entered all the same, and lookups walk
+// the list until the index is built again.
+bool EnterRecord(HandleRecord *record, Handle h, int32_t size, uint32_t number,
+                 bool listOnly = false) {
     record->handle = h;
     record->size = size;
     record->number = number;
+    // Once numbers have wrapped round, a slot may still hold the number of a
+    // Handle long gone; such a number is taken as possibly in a slot.
+    record->inSlot = registry.numbersWrapped;
     ListHeader *list = Records();
+    bool indexed = registry.indexComplete && 2 * (registry.records + 1) <= registry.capacity;
+    if (!indexed && !RebuildIndex(registry.records + 1)) {
+        if (!listOnly) return false;
+        DropIndex();
+    }
+    if (registry.indexComplete) IndexPut(registry.index, registry.capacity, record);
     ListInsert(list, &record->link, list->last);
+    ++registry.records;
+    return true;
+}
+
+void RemoveRecord(HandleRecord *record, bool keepIndex = false) {
+    if (registry.indexComplete) {
+        uint32_t capacity = registry.capacity;
+        IndexErase(registry.index, capacity, record, &IndexSlot::byHandle,
+                   [capacity](const HandleRecord *r) { return HandleSlotOf(r->handle, capacity); });
+        IndexErase(registry.index, capacity, record, &IndexSlot::byNumber,
+                   [capacity](const HandleRecord *r) { return NumberSlotOf(r->number, capacity); });
+    }
+    ListRemove(Records(), &record->link);
+    // An empty registry holds no memory of the pool; the index comes back with
+    // the next record.
+    if (--registry.records == 0 && !keepIndex) DropIndex();
 }
 
 }  // namespace
@@ -128,14 +270,17 @@ Handle NewHandle(int32_t size) {
         ReportError(kErrorHandleRecord, size);
         return h;
     }
-    EnterRecord(record, h, size, FreshNumber());
+    if (!EnterRecord(record, h, size, FreshNumber())) {
+        MemoryPoolFree(record);
+        ReportError(kErrorHandleRecord, size);
+    }
     return h;
 }
 
 void DisposeHandle(Handle h) {
     HandleRecord *record = LookUp(h);
     if (record != nullptr) {
-        ListRemove(Records(), &record->link);
+        RemoveRecord(record);
         MemoryPoolFree(record);
     } else if (h != nullptr) {
         ReportError(kErrorRemoveUnknown, 0);
@@ -195,12 +340,14 @@ int16_t AppendHandle(Handle source, Handle destination) {
 
     // The new record keeps the destination's number: map blocks name the Handle by it.
     uint32_t number = destinationRecord->number;
-    ListRemove(Records(), &destinationRecord->link);
+    bool inSlot = destinationRecord->inSlot;
+    RemoveRecord(destinationRecord, true);
     MemoryPoolFree(destinationRecord);
     MemoryPoolFree(*destination);
     *destination = data;
     // MemoryError is 0 from the allocation of the joined block.
-    EnterRecord(record, destination, static_cast<int32_t>(total), number);
+    EnterRecord(record, destination, static_cast<int32_t>(total), number, true);
+    record->inSlot = record->inSlot || inSlot;
     return 0;
 }
 
@@ -260,16 +407,24 @@ uint32_t HandleNumber(Handle h) {
 
 Handle HandleFromNumber(uint32_t number) {
     if (number == 0) return nullptr;
-    for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
-        HandleRecord *record = reinterpret_cast<HandleRecord *>(node);
-        if (record->number == number) return record->handle;
-    }
-    return nullptr;
+    HandleRecord *record = FindRecordByNumber(number);
+    return record != nullptr ? record->handle : nullptr;
+}
+
+uint32_t SlotNumber(Handle h) {
+    if (h == nullptr) return 0;
+    HandleRecord *record = FindRecord(h);
+    if (record == nullptr) return 0;
+    record->inSlot = true;
+    return record->number;
+}
+
+bool MayBeInSlot(Handle h) {
+    HandleRecord *record = h != nullptr ? FindRecord(h) : nullptr;
+    return record != nullptr && record->inSlot;
 }
 
 uint32_t RegisteredHandleCount() {
-    uint32_t count = 0;
-    for (ListNode *node = Records()->first; node != nullptr; node = node->next)
-        ++count;
-    return count;
+    Records();
+    return registry.records;
 }

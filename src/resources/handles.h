@@ -57,6 +57,7 @@ struct HandleRecord {
     Handle handle;
     int32_t size;
     uint32_t number;  // nonzero, unique while the record lives
+    bool inSlot;      // the number was ever put in a handle slot (SlotNumber)
 };
 
 // Sets up the registry if it is not set up yet (an empty list).
@@ -65,6 +66,12 @@ void StartHandleRegistry();
 uint32_t HandleNumber(Handle h);
 // The registered Handle with that number; null when there is none.
 Handle HandleFromNumber(uint32_t number);
+// The number to put in a handle slot for h (as HandleNumber); the registry
+// remembers that h may now sit in a slot.
+uint32_t SlotNumber(Handle h);
+// False when h is null, unregistered, or its number never went into a slot
+// through SlotNumber, so that no map can hold it; true otherwise.
+bool MayBeInSlot(Handle h);
 // Registered Handles, for tests of ownership.
 uint32_t RegisteredHandleCount();
 

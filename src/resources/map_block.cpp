@@ -1,5 +1,6 @@
 #include "resources/map_block.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -9,10 +10,11 @@
 namespace {
 
 // A set of byte positions inside a window of a map, used to prove that no two
-// reference runs, or no two names, share a byte. It lives in a pool block rather
-// than on the stack. The window is at most 64 KiB
-// for runs (they lie below the 16-bit name-list offset) and 32 KiB + 256 for
-// names (their offsets are signed 16-bit).
+// reference runs, or no two names, share a byte. A claim tests and sets whole
+// words of the set at once, so checking a map costs one step per entry and per
+// 64 bytes. It lives in a pool block rather than on the stack. The window is at
+// most 64 KiB for runs (they lie below the 16-bit name-list offset) and 32 KiB +
+// 256 for names (their offsets are signed 16-bit).
 class ByteClaims {
   public:
     static constexpr uint32_t kWindow = 0x10000 + 0x8000 + 0x100;
@@ -25,17 +27,25 @@ class ByteClaims {
         if (start < base_ || start - base_ > kWindow || length > kWindow - (start - base_)) {
             return false;
         }
-        for (uint32_t i = start - base_; i < start - base_ + length; ++i) {
-            uint8_t mask = static_cast<uint8_t>(1u << (i & 7));
-            if (bits_[i >> 3] & mask) return false;
-            bits_[i >> 3] |= mask;
+        uint32_t from = start - base_;
+        uint32_t end = from + length;
+        // First every word is tested, then set, so that a refused claim adds nothing.
+        for (int pass = 0; pass < 2; ++pass) {
+            for (uint32_t i = from; i < end;) {
+                uint32_t bit = i & 63;
+                uint32_t take = end - i < 64 - bit ? end - i : 64 - bit;
+                uint64_t mask = (take == 64 ? ~uint64_t{0} : ((uint64_t{1} << take) - 1)) << bit;
+                if (pass == 0 && (bits_[i >> 6] & mask) != 0) return false;
+                if (pass == 1) bits_[i >> 6] |= mask;
+                i += take;
+            }
         }
         return true;
     }
 
   private:
     uint32_t base_;
-    uint8_t bits_[kWindow / 8 + 1];
+    uint64_t bits_[kWindow / 64 + 1];
 };
 
 bool ValidateTypeList(const uint8_t *map, uint32_t size) {
@@ -197,4 +207,70 @@ uint32_t FindResource(const uint8_t *map, uint32_t type, int16_t id, uint32_t *t
     if (entry == 0) return 0;
     if (typeEntry != nullptr) *typeEntry = entry;
     return FindReferenceById(map, entry, id);
+}
+
+namespace {
+
+struct TypePlace {
+    uint32_t type;
+    uint32_t typeEntry;
+};
+
+bool ItemBefore(const ResourceLookup::Item &a, const ResourceLookup::Item &b) {
+    if (a.type != b.type) return a.type < b.type;
+    if (a.id != b.id) return a.id < b.id;
+    return a.sequence < b.sequence;
+}
+
+}  // namespace
+
+ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map) {
+    uint32_t types = MapLength(map) <= kTypeListOffset ? 0 : MapTypeCount(map);
+    uint32_t refs = 0;
+    for (uint32_t t = 0; t < types; ++t)
+        refs += TypeRefCount(map, TypeEntryAt(t));
+    if (refs == 0) return;
+    // Only the first type entry of each type is ever found; the runs of later
+    // entries of the same type are left out.
+    auto *places = static_cast<TypePlace *>(NewPointer(types * uint32_t{sizeof(TypePlace)}));
+    items_ = static_cast<Item *>(NewPointer(refs * uint32_t{sizeof(Item)}));
+    if (places == nullptr || items_ == nullptr) {
+        if (places != nullptr) DisposePointer(places);
+        if (items_ != nullptr) DisposePointer(items_);
+        items_ = nullptr;
+        indexed_ = false;
+        return;
+    }
+    for (uint32_t t = 0; t < types; ++t)
+        places[t] = {TypeOf(map, TypeEntryAt(t)), TypeEntryAt(t)};
+    std::sort(places, places + types, [](const TypePlace &a, const TypePlace &b) {
+        return a.type != b.type ? a.type < b.type : a.typeEntry < b.typeEntry;
+    });
+    uint32_t sequence = 0;
+    for (uint32_t t = 0; t < types; ++t) {
+        uint32_t typeEntry = TypeEntryAt(t);
+        uint32_t type = TypeOf(map, typeEntry);
+        const TypePlace *first =
+            std::lower_bound(places, places + types, type,
+                             [](const TypePlace &p, uint32_t value) { return p.type < value; });
+        if (first->typeEntry != typeEntry) continue;
+        uint32_t count = TypeRefCount(map, typeEntry);
+        for (uint32_t i = 0; i < count; ++i) {
+            uint32_t ref = RefEntryAt(map, typeEntry, i);
+            items_[count_++] = {type, RefId(map, ref), sequence++, ref};
+        }
+    }
+    DisposePointer(places);
+    std::sort(items_, items_ + count_, ItemBefore);
+}
+
+ResourceLookup::~ResourceLookup() {
+    if (items_ != nullptr) DisposePointer(items_);
+}
+
+uint32_t ResourceLookup::Find(uint32_t type, int16_t id) const {
+    if (!indexed_) return FindResource(map_, type, id, nullptr);
+    Item key = {type, id, 0, 0};
+    const Item *at = std::lower_bound(items_, items_ + count_, key, ItemBefore);
+    return at != items_ + count_ && at->type == type && at->id == id ? at->ref : 0;
 }

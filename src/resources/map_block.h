@@ -161,6 +161,38 @@ uint32_t FindReferenceBySlot(const uint8_t *map, uint32_t slot, uint32_t *typeEn
 // The type and reference entry of (type, id), or 0.
 uint32_t FindResource(const uint8_t *map, uint32_t type, int16_t id, uint32_t *typeEntry);
 
+// A lookup of a map block by type and id in logarithmic time: for every (type,
+// id) it gives the entry that FindResource gives (the first type entry of the
+// type, and in its run the first entry of the id). Built from a map that must
+// not change its types, ids or entry places while the lookup is used; data
+// offsets, attributes and slots may change. Without memory for its table the
+// lookup still answers, by FindResource.
+class ResourceLookup {
+  public:
+    explicit ResourceLookup(const uint8_t *map);
+    ~ResourceLookup();
+    ResourceLookup(const ResourceLookup &) = delete;
+    ResourceLookup &operator=(const ResourceLookup &) = delete;
+
+    // The reference entry of (type, id), or 0.
+    uint32_t Find(uint32_t type, int16_t id) const;
+    // False when the table could not be had and Find walks the map.
+    bool Indexed() const { return indexed_; }
+
+    struct Item {
+        uint32_t type;
+        int32_t id;
+        uint32_t sequence;  // the entry's place in the walk over the map
+        uint32_t ref;
+    };
+
+  private:
+    const uint8_t *map_;
+    Item *items_ = nullptr;
+    uint32_t count_ = 0;
+    bool indexed_ = true;
+};
+
 // Calls visit(typeEntry, ref) for every reference entry of every type with
 // entries, types in list order, each type's entries in order. Stops early when
 // visit returns false; returns false then.

@@ -1,10 +1,12 @@
 #include "resources/map_edit.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
 #include "resources/handles.h"
 #include "resources/map_block.h"
+#include "support/memory_pool.h"
 
 namespace {
 
@@ -17,11 +19,21 @@ constexpr int32_t kMaxNameOffset = 0x7FFF;
 constexpr int32_t kMaxRunOffset = 0x7FFC;
 constexpr int32_t kMaxNameListOffset = 0xFFFE;
 
-// A copy of a map block under edit. size always equals the copy's map length
-// field; block changes with every insertion or cut.
+// From this size on a map grows in place, in a block with room to spare, rather
+// than through a copy: an addition then costs the bytes behind its place, not
+// the whole map, and a map built one entry at a time moves to a bigger block
+// only a logarithmic number of times. A smaller map is copied whole.
+constexpr uint32_t kGrowInPlaceFrom = 4096;
+// The most an addition adds: a type entry, a reference entry and a name.
+constexpr uint32_t kLargestAddition = kTypeEntrySize + kRefEntrySize + 256;
+
+// A map block under edit: a copy, or with inPlace the block itself, which then
+// has room for kLargestAddition more bytes. size always equals the block's map
+// length field; a copy's block changes with every insertion or cut.
 struct MapCopy {
     uint8_t *block;
     uint32_t size;
+    bool inPlace = false;
 };
 
 bool StartCopy(const uint8_t *map, MapCopy *copy) {
@@ -37,11 +49,25 @@ void FinishCopy(MapCopy *copy, uint8_t **map) {
 }
 
 bool AbandonCopy(MapCopy *copy) {
-    DisposePointer(copy->block);
+    // An addition in place was proven to fit before it began, so it is never
+    // abandoned.
+    if (!copy->inPlace) DisposePointer(copy->block);
     return false;
 }
 
 bool Insert(MapCopy *copy, uint32_t offset, const void *bytes, uint32_t count) {
+    if (copy->inPlace) {
+        uint8_t *at = copy->block + offset;
+        std::memmove(at + count, at, copy->size - offset);
+        if (bytes != nullptr) {
+            std::memcpy(at, bytes, count);
+        } else {
+            std::memset(at, 0, count);
+        }
+        copy->size += count;
+        SetMapLength(copy->block, copy->size);
+        return true;
+    }
     void *block = copy->block;
     if (InsertBytes(&block, bytes, copy->size, offset, count) == nullptr) return false;
     copy->block = static_cast<uint8_t *>(block);
@@ -51,6 +77,13 @@ bool Insert(MapCopy *copy, uint32_t offset, const void *bytes, uint32_t count) {
 }
 
 bool Cut(MapCopy *copy, uint32_t offset, uint32_t count) {
+    if (copy->inPlace) {
+        uint8_t *at = copy->block + offset;
+        std::memmove(at, at + count, copy->size - offset - count);
+        copy->size -= count;
+        SetMapLength(copy->block, copy->size);
+        return true;
+    }
     void *block = copy->block;
     if (CutBytes(&block, offset, copy->size, count) == nullptr) return false;
     copy->block = static_cast<uint8_t *>(block);
@@ -193,13 +226,57 @@ void FillReference(uint8_t *map, uint32_t ref, int16_t id, int16_t nameOffset, u
     SetRefSlot(map, ref, slot);
 }
 
+// Whether an addition to map can make no step pass the limits of the 16-bit
+// fields, whatever it turns out to be: the name list moves by at most a type
+// and a reference entry, every run by as much, and a new name begins no later
+// than the names end now.
+bool AdditionFits(const uint8_t *map) {
+    int32_t nameList = MapNameListOffset(map);
+    int32_t names = static_cast<int32_t>(MapLength(map)) - nameList;
+    int32_t growth = static_cast<int32_t>(kTypeEntrySize + kRefEntrySize);
+    int32_t lastRun = nameList + static_cast<int32_t>(kTypeEntrySize - kTypeListOffset);
+    uint32_t types = MapTypeCount(map);
+    for (uint32_t t = 0; t < types; ++t) {
+        uint32_t typeEntry = TypeEntryAt(t);
+        if (TypeRefCount(map, typeEntry) > 0) {
+            lastRun = std::max<int32_t>(lastRun, TypeRefListOffset(map, typeEntry) + growth);
+        }
+    }
+    return nameList + growth <= kMaxNameListOffset && names <= kMaxNameOffset &&
+           lastRun <= kMaxRunOffset;
+}
+
+// Starts an addition on a large map in place. False, with *map untouched, when
+// the map is small, an addition might not fit, or there is no memory for a
+// bigger block; *noMemory tells the last.
+bool StartInPlace(uint8_t **map, MapCopy *copy, bool *noMemory) {
+    *noMemory = false;
+    uint32_t size = MapLength(*map);
+    if (size < kGrowInPlaceFrom || !AdditionFits(*map)) return false;
+    if (MemoryPoolBlockSize(*map) < size + kLargestAddition) {
+        auto *bigger = static_cast<uint8_t *>(NewPointer(2 * size + kLargestAddition));
+        if (bigger == nullptr) {
+            *noMemory = true;
+            return false;
+        }
+        std::memcpy(bigger, *map, size);
+        DisposePointer(*map);
+        *map = bigger;
+    }
+    *copy = {*map, size, true};
+    return true;
+}
+
 }  // namespace
 
 bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const uint8_t *name) {
     static const uint8_t kEmptyName[1] = {0};
     if (name == nullptr) name = kEmptyName;
     MapCopy copy;
-    if (!StartCopy(*map, &copy)) return false;
+    bool noMemory = false;
+    if (!StartInPlace(map, &copy, &noMemory) && (noMemory || !StartCopy(*map, &copy))) {
+        return false;
+    }
     uint32_t typeEntry = FindType(copy.block, type);
     if (typeEntry == 0 && !AddTypeEntry(&copy, type, &typeEntry)) return AbandonCopy(&copy);
     uint32_t ref = 0;
@@ -209,7 +286,7 @@ bool AddMapEntry(uint8_t **map, uint32_t type, int16_t id, uint32_t slot, const 
                      : AddLaterReference(&copy, typeEntry, id, name, &ref, &nameOffset);
     if (!added) return AbandonCopy(&copy);
     FillReference(copy.block, ref, id, nameOffset, slot);
-    FinishCopy(&copy, map);
+    if (!copy.inPlace) FinishCopy(&copy, map);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "resources/open_files.h"
 
 #include <cstring>
+#include <new>
 
 #include "resources/map_block.h"
 #include "resources/picture_image.h"
@@ -31,7 +32,34 @@ bool SamePath(const char *a, const char *b) {
     return CompareNoCase(a, b) == 0;
 }
 
+void ForgetStoredMap(ResourceFileRecord *record) {
+    if (record->storedLookup != nullptr) {
+        record->storedLookup->~ResourceLookup();
+        DisposePointer(record->storedLookup);
+    }
+    DisposeMapBlock(record->storedMap);
+    record->storedLookup = nullptr;
+    record->storedMap = nullptr;
+}
+
+// Reads the map of the open file into the record, with its lookup. False when
+// the map cannot be read or there is no memory.
+bool RememberStoredMap(ResourceFileRecord *record, FileHandle file) {
+    ForgetStoredMap(record);
+    void *place = NewPointer(sizeof(ResourceLookup));
+    record->storedMap = place != nullptr ? ReadMapBlock(file) : nullptr;
+    if (record->storedMap == nullptr) {
+        if (place != nullptr) DisposePointer(place);
+        return false;
+    }
+    record->storedLookup = new (place) ResourceLookup(record->storedMap);
+    if (record->storedLookup->Indexed()) return true;
+    ForgetStoredMap(record);
+    return false;
+}
+
 void FreeRecord(ResourceFileRecord *record) {
+    ForgetStoredMap(record);
     DisposeMapBlock(record->map);
     DisposePointer(record);
 }
@@ -57,12 +85,20 @@ ResourceFileRecord *NewFileRecord(const char *path) {
     return record;
 }
 
-// Loads the data of every preload entry of a freshly read map.
+// Loads the data of every preload entry of a freshly read map. The data is that
+// of the resource's type and id in the map, as every load finds it: of two
+// entries with the same type and id, both get the first one's block.
 void Preload(FileHandle file, uint8_t *map) {
+    bool none = ForEachReference(
+        map, [&](uint32_t, uint32_t ref) { return (RefAttributes(map, ref) & kAttrPreload) == 0; });
+    if (none) return;
+    ResourceLookup lookup(map);
     ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
         if (RefAttributes(map, ref) & kAttrPreload) {
-            Handle h = LoadResourceData(file, map, TypeOf(map, typeEntry), ref);
-            if (h != nullptr) SetRefSlot(map, ref, HandleNumber(h));
+            uint32_t type = TypeOf(map, typeEntry);
+            uint32_t stored = lookup.Find(type, RefId(map, ref));
+            Handle h = stored ? LoadResourceData(file, map, type, stored) : nullptr;
+            if (h != nullptr) SetRefSlot(map, ref, SlotNumber(h));
         }
         return true;
     });
@@ -112,7 +148,9 @@ void SetCompactionMode(int32_t mode) {
 }
 
 bool FindHandle(Handle h, HandleLocation *where) {
-    // A null or unregistered Handle has number 0, which the slot lookup never finds.
+    // A Handle whose number never went into a slot is in no map; a null or
+    // unregistered Handle has number 0, which the slot lookup never finds.
+    if (!MayBeInSlot(h)) return false;
     uint32_t number = HandleNumber(h);
     for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
         uint32_t typeEntry = 0;
@@ -144,6 +182,31 @@ uint8_t *ReadOpenFileMap(const char *path) {
     if (map != nullptr) Preload(file, map);
     CloseFileHandle(file);
     return map;
+}
+
+Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id) {
+    FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericRead);
+    if (file == kInvalidFile) return nullptr;
+    uint64_t changes = PlatformChangeCount();
+    FileStamp stamp = {};
+    bool stamped = PlatformFileStamp(file, &stamp);
+    bool unchanged = stamped && record->storedMap != nullptr && record->storedProven &&
+                     SameFileStamp(stamp, record->storedStamp) && changes == record->storedChanges;
+    Handle h = nullptr;
+    if (unchanged || RememberStoredMap(record, file)) {
+        uint32_t ref = record->storedLookup->Find(type, id);
+        if (ref != 0) h = LoadResourceData(file, record->storedMap, type, ref);
+        if (!unchanged) {
+            // A map read while the file's stamp was not settled may have been
+            // read just before a change that keeps the stamp: the next load
+            // reads the map again (into the same room).
+            record->storedProven = stamped && stamp.settled;
+            record->storedStamp = stamp;
+            record->storedChanges = changes;
+        }
+    }
+    CloseFileHandle(file);
+    return h;
 }
 
 void DisposeResourceHandle(Handle h, uint32_t type) {

@@ -5,8 +5,11 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
 #include "resources/handles.h"
 #include "support/lists.h"
+
+class ResourceLookup;
 
 constexpr uint32_t kPathCapacity = 260;
 
@@ -15,6 +18,16 @@ struct ResourceFileRecord {
     uint16_t refNum;
     char path[kPathCapacity];
     uint8_t *map;  // the file's map block, owned by the record
+    // The map as the file held it when it was last read for a load, with its
+    // lookup. A later load uses it instead of reading the map again only while
+    // the file provably has not changed since: the file's stamp was settled
+    // (storedProven) and is the same, and no call that may change a file was
+    // made through the platform since (PlatformChangeCount).
+    uint8_t *storedMap;
+    ResourceLookup *storedLookup;
+    FileStamp storedStamp;
+    uint64_t storedChanges;
+    bool storedProven;
 };
 
 // The chain, first (earliest) to last (latest); null before StartResourceManager.
@@ -64,6 +77,11 @@ Handle SlotHandle(const uint8_t *map, uint32_t ref);
 // Reads the map of the open file at path and loads the data of every entry
 // marked preload into its slot. Null when the map cannot be read.
 uint8_t *ReadOpenFileMap(const char *path);
+
+// Loads the data of (type, id) from the file of the open file record as the
+// file's own map places it. Null when the file or its map cannot be read, the
+// map lacks the resource, or its data cannot be loaded.
+Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id);
 
 // Frees a Handle of the given type the way its kind needs.
 void DisposeResourceHandle(Handle h, uint32_t type);

@@ -16,8 +16,8 @@ constexpr int16_t kFirstUniqueId = 1280;
 Handle LoadIntoSlot(ResourceFileRecord *file, uint32_t typeEntry, uint32_t ref) {
     Handle h = SlotHandle(file->map, ref);
     if (h != nullptr) return h;
-    h = LoadResourceFromPath(file->path, TypeOf(file->map, typeEntry), RefId(file->map, ref));
-    SetRefSlot(file->map, ref, HandleNumber(h));  // 0, an empty slot, for no Handle
+    h = LoadStoredResource(file, TypeOf(file->map, typeEntry), RefId(file->map, ref));
+    SetRefSlot(file->map, ref, SlotNumber(h));  // 0, an empty slot, for no Handle
     return h;
 }
 

@@ -56,17 +56,3 @@ Handle LoadResourceData(FileHandle file, const uint8_t *map, uint32_t type, uint
     }
     return h;
 }
-
-Handle LoadResourceFromPath(const char *path, uint32_t type, int16_t id) {
-    FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericRead);
-    if (file == kInvalidFile) return nullptr;
-    Handle h = nullptr;
-    uint8_t *map = ReadMapBlock(file);
-    if (map != nullptr) {
-        uint32_t ref = FindResource(map, type, id, nullptr);
-        if (ref != 0) h = LoadResourceData(file, map, type, ref);
-        DisposeMapBlock(map);
-    }
-    CloseFileHandle(file);
-    return h;
-}

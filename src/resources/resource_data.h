@@ -21,7 +21,3 @@ bool LocateDataBlock(FileHandle file, const uint8_t *map, uint32_t ref, uint32_t
 // fails, a picture is not a bitmap image, or there is no memory (also when the
 // Handle cannot be registered, since only registered Handles go into slots).
 Handle LoadResourceData(FileHandle file, const uint8_t *map, uint32_t type, uint32_t ref);
-
-// Opens the file at path for reading, reads a fresh copy of its map, and loads
-// (type, id) from it. Null when any of that fails or the file lacks the resource.
-Handle LoadResourceFromPath(const char *path, uint32_t type, int16_t id);

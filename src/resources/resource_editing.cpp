@@ -67,7 +67,8 @@ void AddResource(Handle h, uint32_t type, int16_t id, const uint8_t *name) {
         SetResourceErrorCode(kDiskFull);
         return;
     }
-    if (!AddMapEntry(&current->map, type, id, number, name)) SetResourceErrorCode(kCannotAdd);
+    if (!AddMapEntry(&current->map, type, id, SlotNumber(h), name))
+        SetResourceErrorCode(kCannotAdd);
 }
 
 void MarkResourceChanged(Handle h) {

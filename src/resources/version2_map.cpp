@@ -1,10 +1,12 @@
 #include "resources/version2_map.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "resources/handles.h"
 #include "resources/resource_format.h"
 #include "support/byte_order.h"
+#include "support/memory_pool.h"
 
 namespace {
 
@@ -33,12 +35,23 @@ uint32_t RefsEnd(const uint8_t *map) {
 }
 
 // Grows the block by count bytes inserted at offset and raises the map length
-// and the end of the references by count.
+// and the end of the references by count. The block is allocated with room to
+// spare, twice what it holds, so that a map built one entry at a time is moved
+// to a bigger block only a logarithmic number of times.
 bool Grow(uint8_t **map, const uint8_t *bytes, uint32_t offset, uint32_t count) {
     uint32_t length = Length(*map);
-    void *block = *map;
-    if (InsertBytes(&block, bytes, length, offset, count) == nullptr) return false;
-    *map = static_cast<uint8_t *>(block);
+    if (offset > length || uint64_t{length} + count > MemoryPoolMaxBlock) return false;
+    uint32_t needed = length + count;
+    if (needed > MemoryPoolBlockSize(*map)) {
+        uint32_t room = needed <= MemoryPoolMaxBlock / 2 ? 2 * needed : needed;
+        auto *bigger = static_cast<uint8_t *>(NewPointer(room));
+        if (bigger == nullptr) return false;
+        std::memcpy(bigger, *map, length);
+        DisposePointer(*map);
+        *map = bigger;
+    }
+    std::memmove(*map + offset + count, *map + offset, length - offset);
+    std::memcpy(*map + offset, bytes, count);
     StoreU32(*map + 12, length + count);
     StoreU32(*map + kV2RefsEndField, RefsEnd(*map) + count);
     return true;
@@ -58,7 +71,7 @@ uint8_t *NewEmptyMap(const uint8_t *oldMap) {
 
 // The old map's type count, or -1 when its type list or any reference run does
 // not lie inside it. The offset of a type without references is never used.
-int32_t CheckOldMap(const uint8_t *old, uint32_t length) {
+int32_t CheckOldMap(const uint8_t *old, uint32_t length, uint32_t *refs) {
     if (length < kOldMapHeaderSize) return -1;
     int16_t countMinusOne = LoadI16(old + kOldTypeCountField);
     if (countMinusOne < -1) return -1;
@@ -70,22 +83,64 @@ int32_t CheckOldMap(const uint8_t *old, uint32_t length) {
         int16_t refsMinusOne = LoadI16(entry + 4);
         if (refsMinusOne < -1) return -1;
         if (refsMinusOne == -1) continue;
+        *refs += static_cast<uint32_t>(refsMinusOne + 1);
         uint64_t run = uint64_t{kV2RefEntrySize} * static_cast<uint32_t>(refsMinusOne + 1);
         if (!RangeInside(uint64_t{typeList} + LoadU16(entry + 6), run, length)) return -1;
     }
     return static_cast<int32_t>(types);
 }
 
-// Copies the old entries of one type into the new map.
-bool CopyOldType(uint8_t **map, const uint8_t *old, const uint8_t *typeEntry, uint32_t typeList) {
+// For every reference entry of the old map, in the order of the build, whether
+// an earlier entry had the same type and id (so that the new map holds it
+// already). A block of one byte per entry from NewPointer, or null when there
+// is no memory.
+uint8_t *RepeatedEntries(const uint8_t *old, uint32_t types, uint32_t typeList, uint32_t refs) {
+    struct Key {
+        uint32_t type;
+        int32_t id;
+        uint32_t sequence;
+    };
+    auto *keys = static_cast<Key *>(NewPointer(refs * uint32_t{sizeof(Key)}));
+    auto *repeated = static_cast<uint8_t *>(NewPointer(refs));
+    if (keys == nullptr || repeated == nullptr) {
+        if (keys != nullptr) DisposePointer(keys);
+        if (repeated != nullptr) DisposePointer(repeated);
+        return nullptr;
+    }
+    uint32_t sequence = 0;
+    for (uint32_t t = 0; t < types; ++t) {
+        const uint8_t *typeEntry = old + typeList + kOldTypeEntrySize * t;
+        uint32_t count = static_cast<uint32_t>(LoadI16(typeEntry + 4) + 1);
+        const uint8_t *run = old + typeList + LoadU16(typeEntry + 6);
+        for (uint32_t i = 0; i < count; ++i, ++sequence)
+            keys[sequence] = {LoadU32(typeEntry), LoadI16(run + kV2RefEntrySize * i), sequence};
+    }
+    std::sort(keys, keys + refs, [](const Key &a, const Key &b) {
+        if (a.type != b.type) return a.type < b.type;
+        return a.id != b.id ? a.id < b.id : a.sequence < b.sequence;
+    });
+    for (uint32_t i = 1; i < refs; ++i) {
+        repeated[keys[i].sequence] = keys[i].type == keys[i - 1].type && keys[i].id == keys[i - 1].id;
+    }
+    DisposePointer(keys);
+    return repeated;
+}
+
+// Copies the old entries of one type into the new map. repeated (or null: look
+// every id up) tells, from *sequence on, which entries repeat an earlier type
+// and id; the others are appended without a search.
+bool CopyOldType(uint8_t **map, const uint8_t *old, const uint8_t *typeEntry, uint32_t typeList,
+                 const uint8_t *repeated, uint32_t *sequence) {
     uint32_t newType = AddVersion2Type(map, LoadU32(typeEntry));
     if (newType == 0) return false;
     uint32_t count = static_cast<uint32_t>(LoadI16(typeEntry + 4) + 1);
     const uint8_t *run = old + typeList + LoadU16(typeEntry + 6);
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i, ++*sequence) {
         const uint8_t *entry = run + kV2RefEntrySize * i;
-        uint32_t ref = AddVersion2Reference(map, &newType, LoadI16(entry),
-                                            LoadU32(entry + kOldRefSlot), entry + kOldRefName);
+        bool search = repeated == nullptr || repeated[*sequence] != 0;
+        uint32_t ref = AddVersion2ReferenceOf(map, &newType, LoadI16(entry),
+                                              LoadU32(entry + kOldRefSlot), entry + kOldRefName,
+                                              search);
         if (ref == 0) return false;
         // The attributes word and the data offset stand side by side.
         static_assert(kOldRefDataOffset == kOldRefAttributes + 2);
@@ -100,16 +155,22 @@ uint8_t *BuildVersion2Map(FileHandle file) {
     FileHeader header;
     uint8_t *old = ReadRawMap(file, kOldMapHeaderSize, &header);
     if (old == nullptr) return nullptr;
-    int32_t types = CheckOldMap(old, header.mapLength);
+    uint32_t refs = 0;
+    int32_t types = CheckOldMap(old, header.mapLength, &refs);
     uint8_t *map = types < 0 ? nullptr : NewEmptyMap(old);
     uint32_t typeList = LoadU16(old + kOldTypeListField);
+    uint8_t *repeated = map != nullptr && refs > 0
+                            ? RepeatedEntries(old, static_cast<uint32_t>(types), typeList, refs)
+                            : nullptr;
+    uint32_t sequence = 0;
     for (int32_t t = 0; map != nullptr && t < types; ++t) {
         const uint8_t *typeEntry = old + typeList + kOldTypeEntrySize * static_cast<uint32_t>(t);
-        if (!CopyOldType(&map, old, typeEntry, typeList)) {
+        if (!CopyOldType(&map, old, typeEntry, typeList, repeated, &sequence)) {
             DisposePointer(map);
             map = nullptr;
         }
     }
+    if (repeated != nullptr) DisposePointer(repeated);
     DisposePointer(old);
     return map;
 }
@@ -131,6 +192,11 @@ uint32_t AddVersion2Type(uint8_t **map, uint32_t type) {
 
 uint32_t AddVersion2Reference(uint8_t **map, uint32_t *typeEntry, int16_t id, uint32_t slot,
                               const uint8_t *name) {
+    return AddVersion2ReferenceOf(map, typeEntry, id, slot, name, true);
+}
+
+uint32_t AddVersion2ReferenceOf(uint8_t **map, uint32_t *typeEntry, int16_t id, uint32_t slot,
+                                const uint8_t *name, bool search) {
     uint8_t entry[kV2RefEntrySize] = {};
     StoreI16(entry, id);
     StoreI16(entry + 2, -1);
@@ -149,7 +215,7 @@ uint32_t AddVersion2Reference(uint8_t **map, uint32_t *typeEntry, int16_t id, ui
         StoreI16(*map + *typeEntry + 4, 0);
         return at;
     }
-    uint32_t existing = FindVersion2Reference(*map, *typeEntry, id);
+    uint32_t existing = search ? FindVersion2Reference(*map, *typeEntry, id) : 0;
     if (existing != 0) {
         std::memcpy(*map + existing, entry, kV2RefEntrySize);
         return existing;

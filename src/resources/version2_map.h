@@ -42,6 +42,10 @@ uint32_t AddVersion2Type(uint8_t **map, uint32_t type);
 // caller sets them. 0 when the block cannot grow; *map is then as it was.
 uint32_t AddVersion2Reference(uint8_t **map, uint32_t *typeEntry, int16_t id, uint32_t slot,
                               const uint8_t *name);
+// The same, where search false tells that the type holds no entry of id yet,
+// so that none is looked for.
+uint32_t AddVersion2ReferenceOf(uint8_t **map, uint32_t *typeEntry, int16_t id, uint32_t slot,
+                                const uint8_t *name, bool search);
 // Adds amount to the reference offset of every type entry whose offset is at
 // least position.
 void ShiftReferenceOffsets(uint8_t *map, uint32_t position, uint32_t amount);

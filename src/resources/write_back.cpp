@@ -55,8 +55,8 @@ int WriteInPlace(const uint8_t *map, const char *path) {
 
 // Copies an entry's data block from the old file to the new one.
 bool CopyStoredEntry(FileHandle source, FileHandle destination, const uint8_t *stored,
-                     uint32_t type, int16_t id, uint32_t *count) {
-    uint32_t ref = FindResource(stored, type, id, nullptr);
+                     const ResourceLookup &lookup, uint32_t type, int16_t id, uint32_t *count) {
+    uint32_t ref = lookup.Find(type, id);
     uint32_t at = 0;
     if (ref == 0 || !LocateDataBlock(source, stored, ref, &at, count)) return false;
     if (*count == 0) return WriteDataBlock(destination, gWritePosition, nullptr, 0);
@@ -66,10 +66,11 @@ bool CopyStoredEntry(FileHandle source, FileHandle destination, const uint8_t *s
 // Writes a changed entry's data from its Handle. A changed entry whose Handle is
 // gone keeps the data the file holds for it, if any, rather than lose it.
 bool CopyChangedEntry(FileHandle source, FileHandle destination, const uint8_t *stored,
-                      uint32_t type, Handle h, int16_t id, uint32_t *count) {
+                      const ResourceLookup &lookup, uint32_t type, Handle h, int16_t id,
+                      uint32_t *count) {
     if (h == nullptr) {
-        if (FindResource(stored, type, id, nullptr) != 0) {
-            return CopyStoredEntry(source, destination, stored, type, id, count);
+        if (lookup.Find(type, id) != 0) {
+            return CopyStoredEntry(source, destination, stored, lookup, type, id, count);
         }
         *count = 0;
         return WriteDataBlock(destination, gWritePosition, nullptr, 0);
@@ -89,6 +90,7 @@ bool CopyAllData(FileHandle source, FileHandle destination, uint8_t *map) {
     if (MapTypeCount(map) == 0) return true;
     uint8_t *stored = ReadMapBlock(source);
     if (stored == nullptr) return false;
+    ResourceLookup lookup(stored);
     bool ok = ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
         uint32_t type = TypeOf(map, typeEntry);
         int16_t id = RefId(map, ref);
@@ -96,10 +98,10 @@ bool CopyAllData(FileHandle source, FileHandle destination, uint8_t *map) {
         bool copied;
         if (RefAttributes(map, ref) & kAttrChanged) {
             SetRefAttributes(map, ref, RefAttributes(map, ref) & ~kAttrChanged);
-            copied = CopyChangedEntry(source, destination, stored, type, SlotHandle(map, ref), id,
-                                      &count);
+            copied = CopyChangedEntry(source, destination, stored, lookup, type,
+                                      SlotHandle(map, ref), id, &count);
         } else {
-            copied = CopyStoredEntry(source, destination, stored, type, id, &count);
+            copied = CopyStoredEntry(source, destination, stored, lookup, type, id, &count);
         }
         uint32_t offset = gWritePosition - kDataAreaOffset;
         if (!copied || offset > kLargestDataOffset || count > 0xFFFFFFFFu - 4 - gWritePosition) {

@@ -47,8 +47,9 @@ bool Append(FileUndo *undo, ResourceWrite *w) {
 // that no change waiting to be written is lost.
 void TakeStoredOffsets(uint8_t *work, const uint8_t *stored) {
     std::memcpy(work, stored, 12);  // data offset, map offset, data length
+    ResourceLookup lookup(work);
     ForEachReference(stored, [&](uint32_t typeEntry, uint32_t ref) {
-        uint32_t own = FindResource(work, TypeOf(stored, typeEntry), RefId(stored, ref), nullptr);
+        uint32_t own = lookup.Find(TypeOf(stored, typeEntry), RefId(stored, ref));
         // A resource removed in memory is gone from the map that is written; its
         // old block is already counted as dead.
         if (own == 0) return true;
@@ -76,11 +77,12 @@ bool PlaceData(FileUndo *undo, ResourceWrite *w) {
     // A resource new to the file goes behind its data; the map written after it
     // is the map block, which holds the new entry.
     if (storedRef == 0) return Append(undo, w);
-    // An entry that the file's map holds marked changed reached the disk with
-    // the rest of a map while its data still waited in memory, so its data
-    // offset need not name a block of its own (an added entry points at 0, the
-    // block of some other resource): the data is appended, never written there.
-    bool ownBlock = (RefAttributes(w->stored, storedRef) & kAttrChanged) == 0;
+    // An added entry reaches the disk with the rest of a map while its data
+    // still waits in memory: marked changed, it points at 0, the block of some
+    // other resource, so its data is appended, never written there. Any other
+    // stored entry names its own block, marked or not.
+    bool ownBlock = (RefAttributes(w->stored, storedRef) & kAttrChanged) == 0 ||
+                    RefDataOffset(w->stored, storedRef) != 0;
     uint32_t at = 0;
     uint32_t oldLength = 0;
     if (!LocateDataBlock(undo->file, w->stored, storedRef, &at, &oldLength)) oldLength = 0;

@@ -23,7 +23,8 @@ void FaultPlatform::Reset() {
         plan = Plan();
     for (uint32_t &calls : calls_)
         calls = 0;
-    fired_ = haveFreeSpace_ = false;
+    fired_ = haveFreeSpace_ = failStamps_ = false;
+    stampCalls_ = 0;
     for (int op = 0; op < static_cast<int>(GraphicsOp::Count); ++op) {
         graphicsFails_[op] = false;
         graphicsCalls_[op] = 0;

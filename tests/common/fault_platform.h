@@ -62,6 +62,13 @@ class FaultPlatform : public PlatformWrapper {
     uint32_t FileSeek(FileHandle file, uint32_t offset) override {
         return Count(PlatformOp::Seek) ? kPlatformFailure : PlatformWrapper::FileSeek(file, offset);
     }
+    // Stamp queries fail from now on (or, with fail false, no longer); counted.
+    void FailStamps(bool fail = true) { failStamps_ = fail; }
+    uint32_t StampCalls() const { return stampCalls_; }
+    bool FileStampOf(FileHandle file, FileStamp *stamp) override {
+        ++stampCalls_;
+        return !failStamps_ && PlatformWrapper::FileStampOf(file, stamp);
+    }
     uint32_t FileSize(FileHandle file) override {
         return Count(PlatformOp::Size) ? kPlatformFailure : PlatformWrapper::FileSize(file);
     }
@@ -109,6 +116,8 @@ class FaultPlatform : public PlatformWrapper {
     bool fired_ = false;
     bool graphicsFails_[static_cast<int>(GraphicsOp::Count)] = {};
     uint32_t graphicsCalls_[static_cast<int>(GraphicsOp::Count)] = {};
+    bool failStamps_ = false;
+    uint32_t stampCalls_ = 0;
     bool haveFreeSpace_ = false;
     uint64_t freeSpace_ = 0;
     std::vector<uint32_t> readSizes_;

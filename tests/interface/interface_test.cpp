@@ -176,11 +176,19 @@ TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
     FixtureFile halfway = Content(kKinds[1], 100);
     for (const FixtureType &t : Content(kKinds[2], 150).types)
         halfway.types.push_back(t);
+    // Paths of 255 characters and of 256, which no length byte can hold.
+    const auto padded = [&](size_t length) {
+        return std::string(length - temp_.path().size() - 5, 'n') + ".rez";
+    };
     const struct {
         std::string path;
         int32_t result;
         std::string verdict, needs, message;
     } rows[] = {
+        {Write(padded(255), Content(kKinds[0], 150)), 1, "アップデートの必要なし", "NO", ""},
+        {Write(padded(256), Content(kKinds[0], 150)), 0, "", "YES",
+         Message("SM Updater", "ﾘｿｰｽﾌｧｲﾙが開けません。そのﾌｧｲﾙはﾘｿｰｽとして認識できませんでした。",
+                 16)},
         {temp_.File("missing.rez"), 0, "", "YES",
          Message("SM Updater",
                  "このファイルは書き込み禁止に設定されています。ファイルを更新できませんでした。",
@@ -199,8 +207,9 @@ TEST_F(InterfaceTest, OpenRefusesWhatItCannotJudge) {
         EXPECT_EQ(Update(), 0);
         EXPECT_EQ(Events(), row.message.empty() ? std::vector<std::string>()
                                                 : std::vector<std::string>{row.message});
-        Close();
     }
+    EXPECT_EQ(Close(), 1);
+    EXPECT_EQ(ChainNumbers(), std::vector<uint16_t>{0});
 }
 
 TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
@@ -252,6 +261,12 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
         EXPECT_EQ(DoCommand(command, subCode, 0, text, &picture), 0) << command << subCode;
     EXPECT_EQ(picture, nullptr);
     UnRegister();
+    // The lock is given back once: a second UnRegister closes nothing of others.
+    const FileHandle other =
+        PlatformFileOpen(temp_.File("Updater.rez").c_str(), kGenericRead, kOpenExisting);
+    UnRegister();
+    EXPECT_NE(PlatformFileSize(other), kPlatformFailure);
+    PlatformFileClose(other);
     WriteWholeFile(temp_.File("Updater.rez"), Text("damaged"));
     EXPECT_EQ(Register(nullptr), 0);
     EXPECT_EQ(
@@ -264,23 +279,26 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
 }
 
 // Makes the files that a step names appear before the n-th message box, as a
-// user putting a disc in the drive would.
-class DiscChanger : public PlatformWrapper {
+// user putting a disc in the drive would; can hide drives from the drive mask.
+class DiscChanger : public FaultPlatform {
   public:
-    DiscChanger() : PlatformWrapper(CurrentPlatform()), previous_(SetPlatform(this)) {}
-    ~DiscChanger() override { SetPlatform(previous_); }
     int32_t ShowMessageBox(void *owner, const char *text, const char *caption,
                            uint32_t type) override {
         if (boxes_ < steps.size() && steps[boxes_]) steps[boxes_]();
         ++boxes_;
-        return PlatformWrapper::ShowMessageBox(owner, text, caption, type);
+        return FaultPlatform::ShowMessageBox(owner, text, caption, type);
     }
+    uint32_t LogicalDrives() override { return FaultPlatform::LogicalDrives() & ~hidden; }
     std::vector<std::function<void()>> steps;
+    uint32_t hidden = 0;
 
   private:
-    Platform *previous_;
     size_t boxes_ = 0;
 };
+
+std::ptrdiff_t OpenDescriptors() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+}
 
 TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
     const std::string t = temp_.path();
@@ -295,6 +313,7 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
         std::string path;
         std::vector<std::string> events;
         std::vector<std::function<void()>> steps = {};
+        uint32_t hidden = 0;
     } rows[] = {
         {"second folder", t + "/a;" + t + "/b", "", "", "", {"b"}, 1, t + "/b\\Updater.rez", {}},
         {"disk before cd",
@@ -324,6 +343,17 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
          1,
          "e:\\Utility\\Updater\\Updater.rez",
          {}},
+        {"cd hidden from the mask",
+         "",
+         "",
+         drives,
+         "",
+         {"e/Utility/Updater", "g/Utility/Updater"},
+         1,
+         "g:\\Utility\\Updater\\Updater.rez",
+         {},
+         {},
+         1u << 4},
         {"value without drive",
          "",
          "x",
@@ -388,10 +418,13 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
                                       {"SKELMORA_MESSAGE_ANSWERS", row.answers.c_str()}};
         DiscChanger changer;
         changer.steps = row.steps;
+        changer.hidden = row.hidden;
         char path[kPathSize] = "";
+        const auto descriptors = OpenDescriptors();
         EXPECT_EQ(LocateUpdateSource(reinterpret_cast<void *>(1), path), row.result);
         EXPECT_EQ(std::string(path), row.path);
         EXPECT_EQ(Events(), row.events);
+        EXPECT_EQ(OpenDescriptors(), descriptors) << "every file found was closed again";
     }
 }
 

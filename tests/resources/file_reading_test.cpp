@@ -3,9 +3,12 @@
 // pictures loaded into PictureRecords.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/resource_test.h"
@@ -244,6 +247,85 @@ TEST_F(ResourceReading, EveryFailedAllocationFailsCleanly) {
             EXPECT_EQ(ReadWholeFile(path), bytes);
         });
     ASSERT_EQ(StartResourceManager(), 0);
+}
+
+// Two entries of one type and id in a hand-made file: the second, however it is
+// loaded (preloaded at open, got once the first was removed, or copied by a
+// compaction while it is marked changed without data in memory), takes the
+// first one's block, as every lookup by type and id finds it.
+TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
+    const struct {
+        uint8_t attributes;
+        std::function<Bytes()> second;
+    } rows[] = {
+        {0x04, [this] { return BytesOf(Own(GetIndexedResource(kFsTI, 2), kFsTI)); }},
+        {0,
+         [this] {
+             RemoveResource(Own(GetResource(kFsTI, 5), kFsTI));
+             return BytesOf(Get(kFsTI, 5));
+         }},
+        {0x02,
+         [this] {
+             const std::string path = CurrentFileRecord()->path;
+             CloseAll();
+             return Parse(ReadWholeFile(path)).types[0].resources[1].data;
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(int{row.attributes});
+        const std::string path = Write(
+            "twins.rez", Described({{kFsTI, {Res(5, "a", Text("first")),
+                                             Res(5, "b", Text("second"), row.attributes)}}}));
+        ASSERT_NE(Open(path), kNoFile);
+        EXPECT_EQ(row.second(), Text("first"));
+        CloseAll();
+    }
+}
+
+// Once a file's stamp has settled, a load takes the map kept from the last one
+// and reads only the data; the map is read again when the file changed behind
+// the library's back (another size, or the same size at a later change time),
+// and when the file's stamp cannot be had.
+TEST_F(ResourceReading, KeptMapServesOnlyAnUnchangedFile) {
+    auto file = [](const char *data, size_t dead) {
+        FixtureFile described = Described({{kFsTI, {Res(128, "f", Text(data))}}});
+        described.deadData = Bytes(dead, 0);
+        return BuildResourceFile(described);
+    };
+    const std::string path = Write("kept.rez", file("abc", 0));
+    ASSERT_NE(Open(path), kNoFile);
+    FaultPlatform fault;
+    auto load = [&] {
+        const uint32_t reads = fault.Calls(PlatformOp::Read);
+        Handle h = GetResource(kFsTI, 128);
+        const Bytes data = BytesOf(h);
+        ReleaseResource(h);
+        return std::pair(data, fault.Calls(PlatformOp::Read) - reads);
+    };
+    auto settle = [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        FileHandle open = OpenFileForAccess(path.c_str(), kOpenExisting, kGenericRead);
+        FileStamp stamp = {};
+        const bool settled = PlatformFileStamp(open, &stamp) && stamp.settled;
+        CloseFileHandle(open);
+        return settled;
+    };
+    if (!settle()) GTEST_SKIP() << "the file system keeps change times too coarsely";
+    load();
+    EXPECT_EQ(load(), std::pair(Text("abc"), 2u)) << "the byte count and the data";
+    const std::pair<const char *, std::function<void()>> changes[] = {
+        {"longer", [&] { WriteWholeFile(path, file("abc", 1)); }},
+        {"same size, later", [&] { WriteWholeFile(path, file("xyz", 1)); }},
+        {"no stamp", [&] { fault.FailStamps(); }},
+    };
+    for (const auto &[what, change] : changes) {
+        SCOPED_TRACE(what);
+        ASSERT_TRUE(settle());
+        change();
+        const auto [data, reads] = load();
+        EXPECT_EQ(reads, 4u) << "the header and the map as well";
+        EXPECT_EQ(data, Text(std::string(what) == "longer" ? "abc" : "xyz"));
+    }
 }
 
 class PictureLoading : public ResourceFileTest {

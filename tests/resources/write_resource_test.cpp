@@ -209,6 +209,36 @@ TEST_F(WriteResourceTest, WriteFollowsTheMapOfTheFile) {
     EXPECT_EQ(BytesOf(Get(kSTR, 1)), Pattern(12, 4));
 }
 
+// Two resources marked together and written one after the other: the first
+// write stores the map with the second still marked, yet the second, which has a
+// block of its own, goes over it. An added resource that reached the file's map
+// the same way (marked, at offset 0) is appended all the same.
+TEST_F(WriteResourceTest, MarkedEntriesOfTheStoredMapKeepTheirBlocks) {
+    for (bool added : {false, true}) {
+        SCOPED_TRACE(added);
+        const std::string path = OpenBase();
+        Handle first = Get(kFsTI, 129), second = added ? AddNew() : Get(kFsTI, 128);
+        const Bytes data = BytesOf(second);
+        std::fill(*first, *first + 30, 0xA1);
+        MarkResourceChanged(first);
+        MarkResourceChanged(second);
+        WriteResource(first);
+        const size_t size = ReadWholeFile(path).size();
+        WriteResource(second);
+        ASSERT_EQ(ResourceError(), kResourceOk);
+        const Bytes image = ReadWholeFile(path);
+        const FixtureFile file = Parse(image);
+        EXPECT_EQ(image.size(), size + (added ? data.size() + 4 : 0));
+        // An appended block counts its size as dead, as for any block that moves.
+        EXPECT_EQ(GetI32(image, kDeadBytesField), 7 + (added ? 50 : 0));
+        EXPECT_EQ(Find(file, kFsTI, 129)->data, Bytes(30, 0xA1));
+        const FixtureResource *stored = added ? Find(file, kWnew, 5) : Find(file, kFsTI, 128);
+        EXPECT_EQ(stored->data, data);
+        EXPECT_EQ(*stored->dataOffset, added ? 7 + 84 + 34 + 16 : 7u);
+        CloseAll();
+    }
+}
+
 // A picture is stored as its bitmap file image, with the pixel offset 1078 and
 // the image size and colour count recomputed, and loads back the same.
 TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -77,6 +78,29 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
         *moved += static_cast<uint32_t>(n);
     }
     return true;
+}
+
+// Whether a change time lies so far behind now that a later change cannot get
+// the same time. The kernel stamps changes from its coarse clock, cut to the
+// file system's granularity, which is not told: it is taken as the largest
+// power of ten of nanoseconds that divides the time (a whole second counts as
+// two, as some file systems keep even seconds only).
+bool ChangeTimeSettled(const struct timespec &changed) {
+    struct timespec now;
+#ifdef CLOCK_REALTIME_COARSE
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0) return false;
+    int64_t margin = 0;
+#else
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
+    int64_t margin = 20000000;  // the clock that stamps changes may lag the fine one
+#endif
+    int64_t granularity = 1;
+    while (granularity < 1000000000 && changed.tv_nsec % (granularity * 10) == 0)
+        granularity *= 10;
+    if (granularity == 1000000000) granularity *= 2;
+    const int64_t changedAt = int64_t{changed.tv_sec} * 1000000000 + changed.tv_nsec;
+    const int64_t nowAt = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+    return nowAt - changedAt >= granularity + margin;
 }
 
 }  // namespace
@@ -198,6 +222,21 @@ class PosixPlatform : public SoftwareGraphics {
         if (fd < 0 || fstat(fd, &status) != 0) return kPlatformFailure;
         // A size from kPlatformFailure up has no answer but the failure value.
         return static_cast<uint32_t>(std::min<uint64_t>(status.st_size, kPlatformFailure));
+    }
+
+    bool FileStampOf(FileHandle file, FileStamp *stamp) override {
+        const int fd = DescriptorOf(file);
+        struct stat status;
+        if (fd < 0 || stamp == nullptr || fstat(fd, &status) != 0) return false;
+        stamp->device = static_cast<uint64_t>(status.st_dev);
+        stamp->file = static_cast<uint64_t>(status.st_ino);
+        stamp->size = static_cast<uint64_t>(status.st_size);
+        stamp->changeSeconds = static_cast<int64_t>(status.st_ctim.tv_sec);
+        stamp->changeNanoseconds = static_cast<uint32_t>(status.st_ctim.tv_nsec);
+        // The clock is read after the file's state, so that a change made after
+        // this call is stamped no earlier than the time compared here.
+        stamp->settled = ChangeTimeSettled(status.st_ctim);
+        return true;
     }
 
     bool FileTruncate(FileHandle file, uint32_t size) override {
