@@ -1,10 +1,8 @@
 // The library as a host sees it: the seven exports, finding the update source,
 // the messages and cursors they show (read back from the message log, where the
-// POSIX stand-ins write them in UTF-8), and the files they leave.
-#include <fcntl.h>
+// POSIX stand-ins write them in UTF-8), and the files they leave. Hosts in other
+// processes drive the shared library in tests/host/.
 #include <iconv.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstring>
 #include <filesystem>
@@ -16,8 +14,6 @@
 #include "interface/update_state.h"
 #include "skupdater.h"
 #include "support/memory_pool.h"
-
-extern char **environ;
 
 namespace {
 
@@ -426,60 +422,6 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
         EXPECT_EQ(Events(), row.events);
         EXPECT_EQ(OpenDescriptors(), descriptors) << "every file found was closed again";
     }
-}
-
-// The end-to-end road: hosts in child processes load the shared library by its
-// exported names.
-struct Host {
-    pid_t pid = 0;
-    std::string output;
-};
-
-Host Start(const std::vector<std::string> &commands, const std::string &output) {
-    std::vector<std::string> args = {SK_SESSION_HOST, SK_LIBRARY};
-    args.insert(args.end(), commands.begin(), commands.end());
-    std::vector<char *> argv;
-    for (std::string &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    Host host{0, output};
-    EXPECT_EQ(posix_spawn(&host.pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    return host;
-}
-
-// Waits for the host; its lines of output, or a failure line.
-std::string Finish(const Host &host) {
-    int status = 0;
-    waitpid(host.pid, &status, 0);
-    const Bytes out = ReadWholeFile(host.output);
-    const std::string text(out.begin(), out.end());
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "host failed: " + text;
-}
-
-TEST_F(InterfaceTest, HostsDriveTheSharedLibrary) {
-    Write("Updater.rez", Source());
-    const std::string fish = Write("fish.rez", Content(kKinds[2], 100));
-    const Host holder = Start({"register", "hold", temp_.path(), "unregister"}, temp_.File("1"));
-    for (int i = 0; i < 2000 && !FileExists(temp_.File("ready")); ++i)
-        usleep(5000);
-    EXPECT_EQ(Finish(Start({"register"}, temp_.File("2"))), "register 0\n");
-    WriteWholeFile(temp_.File("release"), {});
-    EXPECT_EQ(Finish(holder), "register 1\nunregister 1\n");
-
-    EXPECT_EQ(Finish(Start(
-                  {"register", "open", fish, "list", "100", "list", "300", "list", "200", "picture",
-                   "200", "update", "picture", "200", "close", "list", "100", "unregister"},
-                  temp_.File("3"))),
-              "register 1\nopen 1\nlist 100 1 アップデートの必要あり\nlist 300 1 YES\n"
-              "list 200 1 unchanged\npicture 1 ff0033\nupdate 1\npicture 1 00ff33\nclose 1\n"
-              "list 100 1 \nunregister 1\n");
-    EXPECT_EQ(Events(), (std::vector<std::string>{Cursor(32514), kFinished, Cursor(32512)}));
-    EXPECT_EQ(Find(Parse(ReadWholeFile(fish)), Code("FiVe"), 128)->data, Version(150));
 }
 
 }  // namespace
