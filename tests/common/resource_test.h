@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 #include "common/test_env.h"
 #include "resources/handles.h"
 #include "resources/resource_manager.h"

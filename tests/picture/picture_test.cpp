@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 #include "common/resource_test.h"
 #include "picture/palette_mapping.h"
 #include "picture/picture_drawing.h"

@@ -1,6 +1,6 @@
 // The fault-injecting wrapper that every failure test relies on (the support
 // tests show single failures and short transfers).
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 
 #include <gtest/gtest.h>
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 #include "common/test_env.h"
 #include "platform/platform.h"
 #include "platform/posix/move_file.h"

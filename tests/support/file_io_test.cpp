@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 #include "common/test_env.h"
 #include "support/memory_pool.h"
 #include "support/report_error.h"

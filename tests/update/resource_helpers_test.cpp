@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 #include "common/resource_test.h"
 #include "support/memory_pool.h"
 

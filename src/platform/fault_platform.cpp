@@ -1,4 +1,4 @@
-#include "common/fault_platform.h"
+#include "platform/fault_platform.h"
 
 const char *PlatformOpName(PlatformOp op) {
     static const char *const names[] = {"open",   "read", "write",      "seek", "close",

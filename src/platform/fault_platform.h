@@ -1,6 +1,8 @@
-// A platform wrapper for tests: counts every call by kind and makes chosen calls
-// fail, either the n-th call of a kind (once) or every call from the n-th on.
-// Reads and writes can also be cut short, and the free disk space can be set.
+// The fault-injecting backend: a platform wrapper that counts every call by
+// kind and makes chosen calls fail, either the n-th call of a kind (once) or
+// every call from the n-th on. Reads and writes can also be cut short, and the
+// free disk space can be set. The tests and the fault campaign (tools/skfaults)
+// install it over the backend in use.
 // A faked failure of an open, delete or move does not touch the real file; a
 // faked failure of a close still closes the real file, so nothing leaks.
 #pragma once
