@@ -1,0 +1,185 @@
+// skfaults: the fault campaign. On every file of the demo set it runs the whole
+// road of an update through the exports (Open, which converts older layouts;
+// Update, which converts the records, runs the kind's updater, writes single
+// resources and writes the file back; Close, which writes back what is left)
+// with the n-th call of one kind failing, for n = 1, 2, ... until the run no
+// longer reaches it, for every kind of fault. After each run:
+//  - a run whose fault never fired reported success and left exactly the file
+//    that an undisturbed run leaves;
+//  - otherwise the file is still there and sound (the old file, or a sound step
+//    on the way), or the finished file waits under its temporary name;
+//  - running the update again, undisturbed, gives exactly the file that an
+//    undisturbed run gives: a failure loses nothing;
+//  - no file is left open, and no more memory is left allocated than an
+//    undisturbed run leaves (the Handles of a closed file stay allocated).
+// Prints the runs per file and kind of fault; exit status 1 when a check failed.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "platform/fault_platform.h"
+#include "rezkit/rezkit.h"
+#include "skupdate/demo_set.h"
+#include "skupdater.h"
+#include "support/memory_pool.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// The kinds of fault: the platform calls, then the memory pool's allocations.
+constexpr PlatformOp kPlatformFaults[] = {PlatformOp::Open,   PlatformOp::Read,
+                                          PlatformOp::Write,  PlatformOp::Seek,
+                                          PlatformOp::Delete, PlatformOp::Move,
+                                          PlatformOp::FreeSpace};
+constexpr int kFaultKinds = 8;
+constexpr uint32_t kMostRuns = 20000;
+constexpr const char *kTemporaryNames[] = {"~SM12345.tmp", "~RES0000.tmp"};
+
+std::string g_folder;
+int g_failures = 0;
+std::map<std::string, int> g_failedChecks;  // by what failed
+
+Bytes Read(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Put(const std::string &path, const Bytes &bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR *fds = opendir("/proc/self/fd")) {
+        while (readdir(fds) != nullptr)
+            ++count;
+        closedir(fds);
+    }
+    return count;
+}
+
+// The road of one update; the result of Update.
+int32_t Road(const std::string &path) {
+    Open(path.c_str());
+    const int32_t result = Update();
+    Close();
+    return result;
+}
+
+// A sound resource file: the format kit's strict reader accepts it, the unused
+// rest of the info block aside (the library carries whatever stands there).
+bool Sound(Bytes image) {
+    for (size_t i = 37; i < 256 && i < image.size(); ++i)
+        image[i] = 0;
+    FixtureFile file;
+    std::string why;
+    return ParseResourceFile(image, &file, &why);
+}
+
+void Fail(const std::string &what, const std::string &file, const char *kind, uint32_t n) {
+    ++g_failedChecks[what + " (" + kind + " faults)"];
+    if (++g_failures <= 10)
+        std::printf("  FAILED %s: %s, %s fault at call %u\n", what.c_str(), file.c_str(), kind, n);
+}
+
+// One run with the n-th call of the kind failing; false once the fault no
+// longer fires.
+bool FaultedRun(const DemoFile &demo, const Bytes &reference, int kind, uint32_t n,
+                uint32_t referenceGrowth) {
+    const std::string path = g_folder + "/" + demo.name;
+    for (const char *name : kTemporaryNames)
+        unlink((g_folder + "/" + name).c_str());
+    Put(path, demo.bytes);
+    const char *kindName = kind < 7 ? PlatformOpName(kPlatformFaults[kind]) : "allocation";
+    const int descriptors = OpenDescriptors();
+    const uint32_t blocks = MemoryPoolBlockCount();
+    bool fired = false;
+    int32_t result = 0;
+    {
+        FaultPlatform faults;
+        if (kind < 7)
+            faults.FailNth(kPlatformFaults[kind], n);
+        else
+            MemoryPoolFailNth(n);
+        result = Road(path);
+        fired = kind < 7 ? faults.Fired() : MemoryPoolFailureFired();
+        MemoryPoolFailNth(0);
+    }
+    if (OpenDescriptors() != descriptors) Fail("a file was left open", demo.name, kindName, n);
+    if (MemoryPoolBlockCount() - blocks > referenceGrowth)
+        Fail("memory was left allocated", demo.name, kindName, n);
+    if (!fired) {
+        if (result != 1 || Read(path) != reference)
+            Fail("an undisturbed run differs", demo.name, kindName, n);
+        return false;
+    }
+    const Bytes after = Read(path);
+    bool waiting = false;
+    for (const char *name : kTemporaryNames)
+        waiting = waiting || access((g_folder + "/" + name).c_str(), F_OK) == 0;
+    if (after.empty() && waiting) return true;  // the finished file under its temporary name
+    if (!Sound(after)) Fail("the file is not sound", demo.name, kindName, n);
+    Road(path);  // 0 when the faulted run had finished the update already
+    if (Read(path) != reference) {
+        Fail("updating again does not give the undisturbed result", demo.name, kindName, n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    char folder[] = "/tmp/skfaultsXXXXXX";
+    if (mkdtemp(folder) == nullptr) return 2;
+    g_folder = argc > 1 ? argv[1] : folder;
+    const std::vector<DemoFile> set = DemoSet();
+    Put(g_folder + "/" + kDemoSourceName, set.front().bytes);
+    setenv("HDPathForRez", g_folder.c_str(), 1);
+    setenv("TMPDIR", g_folder.c_str(), 1);
+    unsetenv("SKELMORA_MESSAGE_LOG");
+    // The message boxes of thousands of runs are not the campaign's report.
+    std::fflush(stderr);
+    if (std::freopen("/dev/null", "w", stderr) == nullptr || Register(nullptr) != 1) return 2;
+
+    std::printf("%-28s %s\n", "file", "runs: open read write seek delete move free-space allocation");
+    uint64_t total = 0;
+    for (size_t f = 1; f < set.size(); ++f) {
+        const DemoFile &demo = set[f];
+        const std::string path = g_folder + "/" + demo.name;
+        Put(path, demo.bytes);
+        if (Road(path) != 1) Fail("the undisturbed update fails", demo.name, "no", 0);
+        const Bytes reference = Read(path);
+        // The Handles that an update loads stay allocated after Close (their
+        // file no longer holds them); a run may leave as many, not more.
+        Put(path, demo.bytes);
+        const uint32_t before = MemoryPoolBlockCount();
+        Road(path);
+        const uint32_t referenceGrowth = MemoryPoolBlockCount() - before;
+        std::printf("%-28s", demo.name.c_str());
+        for (int kind = 0; kind < kFaultKinds; ++kind) {
+            uint32_t n = 1;
+            while (n < kMostRuns && FaultedRun(demo, reference, kind, n, referenceGrowth))
+                ++n;
+            std::printf(" %5u", n);
+            total += n;
+        }
+        std::printf("\n");
+        std::fflush(stdout);
+    }
+    UnRegister();
+    std::printf("%llu runs, %d failed checks\n", static_cast<unsigned long long>(total), g_failures);
+    for (const auto &[what, count] : g_failedChecks)
+        std::printf("  %5d x %s\n", count, what.c_str());
+    return g_failures == 0 ? 0 : 1;
+}
