@@ -60,6 +60,26 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
     return true;
 }
 
+// File times count 100-nanosecond ticks.
+constexpr int64_t kTicksPerSecond = 10000000;
+// The system clock that stamps changes advances in steps of about 16 ms.
+constexpr int64_t kClockStepTicks = 200000;
+
+// Whether a change time (in ticks) lies so far behind now that a later change
+// cannot get the same time. The file system's granularity is not told: it is
+// taken as the largest power of ten of ticks that divides the time (a whole
+// second counts as two, as FAT keeps even seconds only).
+bool ChangeTimeSettled(int64_t changed) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const int64_t nowTicks = int64_t((uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
+    int64_t granularity = 1;
+    while (granularity < kTicksPerSecond && changed % (granularity * 10) == 0)
+        granularity *= 10;
+    if (granularity == kTicksPerSecond) granularity *= 2;
+    return nowTicks - changed >= granularity + kClockStepTicks;
+}
+
 class Win32Platform : public Platform {
   public:
     FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
@@ -97,6 +117,31 @@ class Win32Platform : public Platform {
         if (!NamesFile(file) || !GetFileSizeEx(SystemHandle(file), &size)) return kPlatformFailure;
         // A size from kPlatformFailure up has no answer but the failure value.
         return static_cast<uint32_t>(std::min<LONGLONG>(size.QuadPart, kPlatformFailure));
+    }
+
+    // The volume's serial number and the file's index on it, its size, and the
+    // time of its last change (of its data or its attributes; the last write
+    // where the file system keeps no change time).
+    bool FileStampOf(FileHandle file, FileStamp *stamp) override {
+        BY_HANDLE_FILE_INFORMATION info;
+        FILE_BASIC_INFO basic;
+        if (!NamesFile(file) || stamp == nullptr ||
+            !GetFileInformationByHandle(SystemHandle(file), &info) ||
+            !GetFileInformationByHandleEx(SystemHandle(file), FileBasicInfo, &basic,
+                                          sizeof basic)) {
+            return false;
+        }
+        const int64_t changed = basic.ChangeTime.QuadPart != 0 ? basic.ChangeTime.QuadPart
+                                                               : basic.LastWriteTime.QuadPart;
+        stamp->device = info.dwVolumeSerialNumber;
+        stamp->file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+        stamp->size = (uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+        stamp->changeSeconds = changed / kTicksPerSecond;
+        stamp->changeNanoseconds = static_cast<uint32_t>(changed % kTicksPerSecond) * 100;
+        // The clock is read after the file's state, so that a change made after
+        // this call is stamped no earlier than the time compared here.
+        stamp->settled = changed > 0 && ChangeTimeSettled(changed);
+        return true;
     }
 
     bool FileTruncate(FileHandle file, uint32_t size) override {
