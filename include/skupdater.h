@@ -3,7 +3,9 @@
  * A host calls Register once, then for each content file Open, any number of
  * List and ListPicture, at most one Update, and Close; at the end UnRegister.
  * All results are 32-bit integers; on 32-bit Windows the functions use the
- * __stdcall convention and are exported by their plain names.
+ * __stdcall convention and are exported by their plain names (Register, not
+ * _Register@4). The DLL's export table lists exactly these seven names; a
+ * Windows host finds them with GetProcAddress.
  *
  * On POSIX the library also exports a memory device context: a host draws a
  * picture into one (through the library's picture drawing), reads its pixels and
@@ -14,7 +16,9 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#define SK_EXPORT __declspec(dllexport)
+/* The DLL's module-definition file names the exports, so that they keep their
+ * plain names on 32-bit Windows as well. */
+#define SK_EXPORT
 #else
 #define SK_EXPORT __attribute__((visibility("default")))
 #endif

@@ -2,17 +2,42 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "support/memory_pool.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#endif
+
 namespace fs = std::filesystem;
+
+namespace {
+
+#if defined(_WIN32)
+// The C library of Windows has neither mkdtemp nor setenv.
+char *mkdtemp(char *pattern) {
+    if (_mktemp_s(pattern, std::strlen(pattern) + 1) != 0) return nullptr;
+    std::error_code failed;
+    return fs::create_directory(pattern, failed) ? pattern : nullptr;
+}
+int setenv(const char *name, const char *value, int) {
+    return _putenv_s(name, value);
+}
+int unsetenv(const char *name) {
+    return _putenv_s(name, "");
+}
+#endif
+
+}  // namespace
 
 TempDir::TempDir(const std::string &parent) {
     std::string pattern =
-        ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "sktest-XXXXXX");
+        ((parent.empty() ? fs::temp_directory_path() : fs::path(parent)) / "sktest-XXXXXX")
+            .string();
     if (mkdtemp(pattern.data()) == nullptr) {
         ADD_FAILURE() << "cannot make a temporary folder under " << parent;
         return;

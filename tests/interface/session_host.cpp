@@ -4,6 +4,8 @@
 //   register | unregister | open PATH | close | update | list CODE
 //   picture CODE   (draws into an 8 x 8 memory device context; prints the
 //                   result and the colour of the top-left pixel)
+//   preview CODE WIDTH HEIGHT FILE   (draws into a WIDTH x HEIGHT memory device
+//                   context and writes its pixels to FILE; prints the result)
 //   hold FOLDER    (creates FOLDER/ready, then waits for FOLDER/release)
 #include <dlfcn.h>
 #include <iconv.h>
@@ -57,6 +59,18 @@ int32_t Picture(int32_t code) {
     return result;
 }
 
+int32_t Preview(int32_t code, int32_t width, int32_t height, const char *path) {
+    void *dc = Export<CreateDC>("CreateMemoryDC")(width, height, 0);
+    int32_t result = Export<ListPicture>("ListPicture")(code, 0, dc);
+    FILE *out = std::fopen(path, "wb");
+    const size_t size = size_t(width) * size_t(height) * 3;
+    if (out == nullptr || std::fwrite(Export<DCPixels>("MemoryDCPixels")(dc), 1, size, out) != size)
+        result = -1;
+    if (out != nullptr) std::fclose(out);
+    Export<DeleteDC>("DeleteMemoryDC")(dc);
+    return result;
+}
+
 void Hold(const std::string &folder) {
     std::fclose(std::fopen((folder + "/ready").c_str(), "w"));
     for (int i = 0; i < 2000 && access((folder + "/release").c_str(), F_OK) != 0; ++i)
@@ -88,6 +102,10 @@ int main(int argc, char **argv) {
         } else if (command == "picture") {
             Picture(std::atoi(argument));
             ++i;
+        } else if (command == "preview" && i + 4 < argc) {
+            std::printf("preview %d\n", Preview(std::atoi(argument), std::atoi(argv[i + 2]),
+                                                std::atoi(argv[i + 3]), argv[i + 4]));
+            i += 4;
         } else if (command == "hold") {
             Hold(argument);
             ++i;

@@ -177,6 +177,20 @@ TEST(PicturePalette, TableFollowsTheHeaderSize) {
     EXPECT_EQ(PaletteFromBitmap(nullptr, 2000), kNoPalette);
 }
 
+// The Windows DLL carries "PICTPAL" as a bitmap file compiled in as a resource:
+// the built-in bitmap behind a 14-byte file header of its size and pixel offset.
+TEST(PicturePalette, TheWindowsResourceFileHoldsTheBuiltInBitmap) {
+    uint32_t count = 0;
+    const BuiltInBitmap *bitmap = BuiltInBitmaps(&count);
+    ASSERT_EQ(count, 1u);
+    const Bytes file = ReadWholeFile(SK_PICTURE_PALETTE_FILE);
+    ASSERT_EQ(file.size(), 14 + bitmap->size);
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 14),
+              (Bytes{'B', 'M', 0x12, 0x05, 0, 0, 0, 0, 0, 0, 0x36, 0x04, 0, 0}));
+    EXPECT_EQ(Bytes(file.begin() + 14, file.end()),
+              Bytes(bitmap->data, bitmap->data + bitmap->size));
+}
+
 // The system palette is reset through a black palette that is selected into the
 // screen, realized, put back and deleted; a failure leaves no picture palette.
 TEST(PicturePalette, FailuresLeaveNoPalette) {
