@@ -161,7 +161,7 @@ run_posix() {
     shift 2
     env TMPDIR="$work/tmp" SKELMORA_MESSAGE_ANSWERS="$answers" \
         SKELMORA_MESSAGE_LOG="$work/posix-$name.log" \
-        build/debug/tests/sk_session_host build/debug/libskupdater.so "$@" \
+        build/debug/tools/windows/sk_session_host build/debug/libskupdater.so "$@" \
         >"$work/posix-$name.out" 2>/dev/null || true
     grep '"event":"message"' "$work/posix-$name.log" >"$work/posix-$name.messages" || true
 }

@@ -1,15 +1,12 @@
-// A host for the end-to-end tests: loads the shared library given as the first
-// argument through its exported names only, as a real host does, and runs the
-// commands that follow, printing one line for each:
+// The Linux host of the comparison with the Windows DLL: loads the shared
+// library given as the first argument through its exported names only, as a
+// real host does, and runs the commands that follow, printing one line for
+// each (the Windows host, windows_host.c, prints the same):
 //   register | unregister | open PATH | close | update | list CODE
-//   picture CODE   (draws into an 8 x 8 memory device context; prints the
-//                   result and the colour of the top-left pixel)
 //   preview CODE WIDTH HEIGHT FILE   (draws into a WIDTH x HEIGHT memory device
 //                   context and writes its pixels to FILE; prints the result)
-//   hold FOLDER    (creates FOLDER/ready, then waits for FOLDER/release)
 #include <dlfcn.h>
 #include <iconv.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -50,15 +47,6 @@ std::string Utf8(const char *text) {
     return out;
 }
 
-int32_t Picture(int32_t code) {
-    void *dc = Export<CreateDC>("CreateMemoryDC")(8, 8, 0);
-    const int32_t result = Export<ListPicture>("ListPicture")(code, 0, dc);
-    const uint8_t *p = Export<DCPixels>("MemoryDCPixels")(dc);
-    std::printf("picture %d %02x%02x%02x\n", result, p[0], p[1], p[2]);
-    Export<DeleteDC>("DeleteMemoryDC")(dc);
-    return result;
-}
-
 int32_t Preview(int32_t code, int32_t width, int32_t height, const char *path) {
     void *dc = Export<CreateDC>("CreateMemoryDC")(width, height, 0);
     int32_t result = Export<ListPicture>("ListPicture")(code, 0, dc);
@@ -69,12 +57,6 @@ int32_t Preview(int32_t code, int32_t width, int32_t height, const char *path) {
     if (out != nullptr) std::fclose(out);
     Export<DeleteDC>("DeleteMemoryDC")(dc);
     return result;
-}
-
-void Hold(const std::string &folder) {
-    std::fclose(std::fopen((folder + "/ready").c_str(), "w"));
-    for (int i = 0; i < 2000 && access((folder + "/release").c_str(), F_OK) != 0; ++i)
-        usleep(5000);
 }
 
 }  // namespace
@@ -99,16 +81,10 @@ int main(int argc, char **argv) {
             const int32_t result = Export<ListText>("List")(std::atoi(argument), 0, buffer);
             std::printf("list %s %d %s\n", argument, result, Utf8(buffer).c_str());
             ++i;
-        } else if (command == "picture") {
-            Picture(std::atoi(argument));
-            ++i;
         } else if (command == "preview" && i + 4 < argc) {
             std::printf("preview %d\n", Preview(std::atoi(argument), std::atoi(argv[i + 2]),
                                                 std::atoi(argv[i + 3]), argv[i + 4]));
             i += 4;
-        } else if (command == "hold") {
-            Hold(argument);
-            ++i;
         } else {
             return 2;
         }
