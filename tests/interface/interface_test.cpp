@@ -301,105 +301,39 @@ TEST_F(InterfaceTest, TheSourceIsFoundOnDiskOrOnTheCd) {
     const auto place = [&](const std::string &folder) { Write(folder + "/Updater.rez", Source()); };
     const auto onCd = [&](const std::string &drive) { place(drive + "/Utility/Updater"); };
     const std::string drives = "e=cdrom=" + t + "/e;d=fixed=" + t + "/d;G=cdrom=" + t + "/g";
+    const std::string onE = "e:\\Utility\\Updater\\Updater.rez";
+    const std::string cancel = Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true, 2);
+    const std::string a = t + "/a", noDrives = "d=fixed=" + t + "/d";
     const struct {
         const char *what;
         std::string hardDisk, cd, drives, answers;
-        std::vector<std::string> folders;
+        std::vector<std::string> folders;  // "x/": a folder without the source
         int32_t result;
         std::string path;
         std::vector<std::string> events;
         std::vector<std::function<void()>> steps = {};
         uint32_t hidden = 0;
     } rows[] = {
-        {"second folder", t + "/a;" + t + "/b", "", "", "", {"b"}, 1, t + "/b\\Updater.rez", {}},
-        {"disk before cd",
-         t + "/a",
-         "e:\\x",
-         drives,
-         "",
-         {"a", "e/Utility/Updater"},
-         1,
-         t + "/a\\Updater.rez",
-         {}},
-        {"cd of the value",
-         "",
-         "G:\\Skelmora\\x",
-         drives,
-         "",
-         {"e/Utility/Updater", "g/Utility/Updater"},
-         1,
-         "G:\\Utility\\Updater\\Updater.rez",
-         {}},
-        {"value on no cd",
-         t + "/a",
-         "d:\\x",
-         drives,
-         "",
-         {"g/Utility/Updater", "e/Utility/Updater", "d/Utility/Updater"},
-         1,
-         "e:\\Utility\\Updater\\Updater.rez",
-         {}},
-        {"cd hidden from the mask",
-         "",
-         "",
-         drives,
-         "",
-         {"e/Utility/Updater", "g/Utility/Updater"},
-         1,
-         "g:\\Utility\\Updater\\Updater.rez",
-         {},
-         {},
-         1u << 4},
-        {"value without drive",
-         "",
-         "x",
-         drives,
-         "",
-         {"e/Utility/Updater"},
-         1,
-         "e:\\Utility\\Updater\\Updater.rez",
-         {}},
-        {"nothing anywhere",
-         t + "/a",
-         "",
-         "d=fixed=" + t + "/d",
-         "",
-         {"d/Utility/Updater"},
-         0,
-         "",
-         {}},
-        {"cancelled",
-         "",
-         "",
-         drives,
-         "",
-         {"g/Utility/Updater"},
-         0,
-         "",
-         {Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true, 2)}},
-        {"no disc, then cancel",
-         "",
-         "",
-         drives,
-         "1,2",
-         {},
-         0,
-         "",
-         {kInsert, Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true, 2)}},
-        {"wrong disc, then the right one",
-         "",
-         "",
-         drives,
-         "1,1,1",
-         {"e/"},
-         1,
-         "e:\\Utility\\Updater\\Updater.rez",
-         {kInsert, kWrongCd, kInsert},
+        // clang-format off
+        {"second folder", a + ";" + t + "/b", "", "", "", {"b"}, 1, t + "/b\\Updater.rez", {}},
+        {"disk before cd", a, "e:\\x", drives, "", {"a", "e/Utility/Updater"}, 1, a + "\\Updater.rez", {}},
+        {"cd of the value", "", "G:\\Skelmora\\x", drives, "", {"e/Utility/Updater", "g/Utility/Updater"}, 1,
+         "G:\\Utility\\Updater\\Updater.rez", {}},
+        {"value on no cd", a, "d:\\x", drives, "", {"g/Utility/Updater", "e/Utility/Updater", "d/Utility/Updater"},
+         1, onE, {}},
+        {"cd hidden from the mask", "", "", drives, "", {"e/Utility/Updater", "g/Utility/Updater"}, 1,
+         "g:\\Utility\\Updater\\Updater.rez", {}, {}, 1u << 4},
+        {"value without drive", "", "x", drives, "", {"e/Utility/Updater"}, 1, onE, {}},
+        {"nothing anywhere", a, "", noDrives, "", {"d/Utility/Updater"}, 0, "", {}},
+        {"cancelled", "", "", drives, "", {"g/Utility/Updater"}, 0, "", {cancel}},
+        {"no disc, then cancel", "", "", drives, "1,2", {}, 0, "", {kInsert, cancel}},
+        {"wrong disc, then the right one", "", "", drives, "1,1,1", {"e/"}, 1, onE, {kInsert, kWrongCd, kInsert},
          {nullptr, nullptr, [&] { onCd("e"); }}},
+        // clang-format on
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.what);
-        std::filesystem::remove_all(t + "/a");
+        std::filesystem::remove_all(a);
         for (const char *folder : {"b", "d", "e", "f", "g"})
             std::filesystem::remove_all(t + "/" + folder);
         for (const std::string &folder : row.folders) {
