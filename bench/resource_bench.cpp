@@ -268,8 +268,14 @@ void CopyFile(benchmark::State &state) {
 }
 
 void Sizes(benchmark::internal::Benchmark *b) {
-    for (auto [count, megabytes] : {std::pair{100, 1}, {100, 8}, {500, 8}, {1000, 8}, {2000, 8},
-                                    {5000, 8}, {1000, 15}, {5000, 15}})
+    for (auto [count, megabytes] : {std::pair{100, 1},
+                                    {100, 8},
+                                    {500, 8},
+                                    {1000, 8},
+                                    {2000, 8},
+                                    {5000, 8},
+                                    {1000, 15},
+                                    {5000, 15}})
         b->Args({count, megabytes});
 }
 

@@ -73,7 +73,6 @@ void FindItemPicture() {
     Handle info = GetOneIndexedResource(row.infoType, 1);
     uint32_t type = 0;
     uint8_t name[256];
-    s.itemId = 0;
     if (info != nullptr) GetResourceInfo(info, &s.itemId, &type, name);
     Handle picture = GetOneResource(row.pictureType, s.itemId);
     if (picture == nullptr) return;

@@ -217,6 +217,7 @@ TEST(PicturePalette, NearestIndexPrefersTheLowestOfEqualDistances) {
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 10), 0u);
     PaletteEntry last[3] = {};  // entries from 2 on: there are two
     EXPECT_EQ(PlatformPaletteEntries(palette, 2, 3, last), 2u);
+    EXPECT_EQ(PlatformPaletteEntries(palette, 4, 1, last), 0u);
     EXPECT_EQ(last[0].red + last[1].red + last[2].red, 30);
     PlatformPaletteDelete(palette);
     EXPECT_EQ(PlatformPaletteNearestIndex(palette, 0, 0, 0), kPlatformFailure);
