@@ -87,7 +87,9 @@ void WalkResources(const std::vector<uint32_t> &types) {
 }
 
 std::vector<uint8_t> WithoutInfoRest(std::vector<uint8_t> image) {
-    for (size_t i = 37; i < 256 && i < image.size(); ++i)
+    // Only layout 1500 has the info block; older layouts keep their own text there.
+    const bool current = image.size() >= 256 && U32(image.data() + 20) == 1500;
+    for (size_t i = 37; current && i < 256; ++i)
         image[i] = 0;
     return image;
 }

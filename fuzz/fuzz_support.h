@@ -27,8 +27,8 @@ std::vector<uint32_t> ListedTypes(const uint8_t *data, size_t size);
 // types in the current file, by index, by id and by name.
 void WalkResources(const std::vector<uint32_t> &types);
 
-// A file image with the unused rest of its info block (bytes 37 to 255) made
-// zero: the library carries whatever stands there through every rewrite, and
+// A layout-1500 file image with the unused rest of its info block (bytes 37 to
+// 255) made zero; an image of another layout as it is: the library carries whatever stands there through every rewrite, and
 // the format kit's reader, strict, wants zeros.
 std::vector<uint8_t> WithoutInfoRest(std::vector<uint8_t> image);
 

@@ -130,10 +130,11 @@ bool WriteNewFileFrame(FileHandle source, FileHandle destination, uint8_t *map) 
 // Writes the complete new file into the temporary file beside path.
 bool WriteCompactedCopy(const char *path, const char *temporary, uint8_t *work) {
     FileHandle source = OpenFileForAccess(path, kOpenExisting, kGenericRead);
+    // Without the file, the temporary file beside it may be the only copy of its
+    // content (an earlier replacement whose move failed), so it stays.
+    if (source == kInvalidFile) return false;
     PlatformFileDelete(temporary);
-    FileHandle destination = source == kInvalidFile
-                                 ? kInvalidFile
-                                 : OpenFileForAccess(temporary, kCreateAlways, kGenericReadWrite);
+    FileHandle destination = OpenFileForAccess(temporary, kCreateAlways, kGenericReadWrite);
     bool ok = destination != kInvalidFile && CopyAllData(source, destination, work) &&
               WriteNewFileFrame(source, destination, work);
     CloseFileHandle(source);

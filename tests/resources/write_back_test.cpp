@@ -203,6 +203,26 @@ TEST_F(WriteBackTest, CompactedFileHoldsEveryResourceAndTheMapFollowsIt) {
               Bytes(bytes.begin() + 256, bytes.begin() + MapOffsetOf(compacted)));
 }
 
+// A compaction whose move failed leaves the new file under the temporary name
+// only; a later write-back finds no file and leaves that copy alone.
+TEST_F(WriteBackTest, TheOnlyCopyUnderTheTemporaryNameIsKept) {
+    const std::string path = Put(Sample(), temp_);
+    const uint16_t ref = Open(path);
+    ChangeSample();
+    {
+        FaultPlatform fault;
+        fault.FailNth(PlatformOp::Move, 1);
+        SetResourceCompaction(3);
+        UpdateResourceFile(ref);
+    }
+    const Bytes kept = ReadWholeFile(temp_.File(kTemporaryName));
+    EXPECT_EQ(DescribeFile(Parse(kept)), DescribeFile(SampleAfterChanges()));
+    SetResourceCompaction(3);
+    UpdateResourceFile(ref);
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(ReadWholeFile(temp_.File(kTemporaryName)), kept);
+}
+
 // A block may start at 0x7FFFFF, the largest offset an entry holds; a file
 // whose compaction would need more stays as it is.
 TEST_F(WriteBackTest, DataBeyondTheLargestOffsetIsNotCompacted) {
