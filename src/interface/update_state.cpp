@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "interface/kept_copy.h"
 #include "resources/resource_manager.h"
 #include "support/byte_order.h"
 #include "support/message_texts.h"
+#include "support/strings.h"
 #include "update/status_message.h"
 #include "update/update_driver.h"
 #include "update/version_resources.h"
@@ -111,12 +113,32 @@ void FindPicturesAgain() {
     UseResourceFile(current);
 }
 
+// Puts the file as it was before the update back, open and judged again.
+void PutBackFileBeforeUpdate(const char *copyPath) {
+    char path[kPathSize];
+    CopyText(path, updateState.contentFilePath, sizeof path);
+    CloseResourceFile(kContentFile);
+    ResetState();
+    if (!RestoreKeptCopy(path, copyPath)) return;
+    uint8_t name[256];
+    if (OpenResourceFile(CToStr255(path, name)) == kContentFile) Evaluate(path);
+}
+
 int32_t RunUpdate() {
     UpdateState &s = updateState;
     if (s.noUpdateNeeded != 0 || s.kindIndex < 0) return 0;
     PlatformCursorSet(kWaitCursor);
-    const int result = UpdateContentFile(kKindTable[s.kindIndex].kind, s.contentFilePath);
-    FindPicturesAgain();
+    char copyPath[kPathSize + sizeof kKeptCopyName];
+    int result = 0;
+    if (KeepCopy(s.contentFilePath, copyPath, sizeof copyPath)) {
+        result = UpdateContentFile(kKindTable[s.kindIndex].kind, s.contentFilePath);
+        if (result == 1) {
+            PlatformFileDelete(copyPath);
+            FindPicturesAgain();
+        } else {
+            PutBackFileBeforeUpdate(copyPath);
+        }
+    }
     if (result == 1) {
         PlatformMessageBox(nullptr, kUpdateFinishedText, kUpdaterCaption, kMessageOk);
         PlatformCursorSet(kArrowCursor);

@@ -95,10 +95,18 @@ int16_t UpdateOneFish(uint16_t ref, int16_t id) {
         int16_t status = CopyResourceRange(id, LastOfRun(id, kSeriesLength), type, sourceRef, ref);
         if (status != kStatusOk) return status;
     }
-    for (uint32_t type : kFishReplacements)
-        ReplaceFromSource(id, type, sourceRef, ref);
+    for (uint32_t type : kFishReplacements) {
+        // A fish whose new resource cannot be read or put in place stays
+        // unstamped, and the update fails, so that the file can be put back and
+        // updated again.
+        const int16_t status = ReplaceFromSource(id, type, sourceRef, ref);
+        if (status != kStatusOk) return status;
+    }
     RemoveOldFishResources(id);
-    StampVersion(kFishVersion, id, kCurrentVersion);
+    // Without its stamp the fish would be updated again, its records extended
+    // twice: the update fails instead, and the file is put back.
+    const int16_t stamped = StampVersion(kFishVersion, id, kCurrentVersion);
+    if (stamped != kStatusOk && stamped != kStatusLowId) return stamped;
     WriteBackCompacted(ref);
     return kStatusOk;
 }

@@ -80,10 +80,14 @@ void WriteBackCompacted(uint16_t ref) {
 
 int16_t ReplaceFromSource(int16_t id, uint32_t type, uint16_t source, uint16_t destination) {
     CurrentFileScope scope(source);
-    if (HasOneResource(id, type) == 0) {
+    Handle fresh = nullptr;
+    const int16_t found = GetOneResourceChecked(&fresh, type, id);
+    if (found != kStatusOk && found != kStatusUnreadable) {
         ShowStatusMessage(kStatusMissingFromSource);
         return kStatusOk;
     }
+    // The old resource goes only once the new one is in hand.
+    if (found == kStatusUnreadable) return found;
     UseResourceFile(destination);
     Handle old = nullptr;
     if (GetOneResourceChecked(&old, type, id) == kStatusOk) RemoveResourceChecked(old);
@@ -98,8 +102,14 @@ int16_t UpdateItems(uint16_t ref, uint32_t infoType, uint32_t pictureType, uint3
         GetResourceInfo(item, &id, nullptr, nullptr);
         ReleaseResource(item);
         if (item == nullptr) continue;
-        ReplaceFromSource(id, pictureType, sourceRef, ref);
-        if (aquariumMode == 0) StampVersion(versionType, id, kCurrentVersion);
+        // An item whose new resource cannot be read or put in place stays
+        // unstamped, and the update fails, so that the file can be put back and
+        // updated again.
+        const int16_t status = ReplaceFromSource(id, pictureType, sourceRef, ref);
+        if (status != kStatusOk) return status;
+        if (aquariumMode != 0) continue;
+        const int16_t stamped = StampVersion(versionType, id, kCurrentVersion);
+        if (stamped != kStatusOk && stamped != kStatusLowId) return stamped;
     }
     return kStatusOk;
 }
@@ -147,7 +157,10 @@ int16_t UpdateAccessory(uint16_t ref, int16_t index) {
     }
     ReleaseOrDispose(accessory, kAccessoryHead);
     UseResourceFile(ref);
-    if (aquariumMode == 0) StampVersion(kAccessoryVersion, id, kCurrentVersion);
+    if (aquariumMode == 0 && status == kStatusOk) {
+        const int16_t stamped = StampVersion(kAccessoryVersion, id, kCurrentVersion);
+        if (stamped != kStatusLowId) status = stamped;
+    }
     return status;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "resources/map_block.h"
 #include "resources/open_files.h"
 #include "resources/resource_manager.h"
 
@@ -72,7 +73,13 @@ int16_t GetResourceChecked(Handle *out, uint32_t type, int16_t id) {
 int16_t GetOneResourceChecked(Handle *out, uint32_t type, int16_t id) {
     *out = nullptr;
     if (id < kLowestGuardedId) return kStatusLowId;
-    return LookupStatus(out, GetOneResource(type, id));
+    int16_t status = LookupStatus(out, GetOneResource(type, id));
+    // A resource that the file lists but whose data cannot be read is not
+    // missing: an update must not go on as if the file lacked it.
+    const ResourceFileRecord *file = CurrentFileRecord();
+    if (status == kStatusNotFound && file != nullptr && FindResource(file->map, type, id, nullptr))
+        status = kStatusUnreadable;
+    return status;
 }
 
 int16_t GetNamedResourceChecked(Handle *out, uint32_t type, const uint8_t *name) {
@@ -159,11 +166,6 @@ int16_t RemoveResourceChecked(Handle h) {
         ReleaseResource(h);
     }
     return error;
-}
-
-int HasOneResource(int16_t id, uint32_t type) {
-    Handle h = nullptr;
-    return GetOneResourceChecked(&h, type, id) == kStatusOk ? 1 : 0;
 }
 
 int16_t MoveResourceInto(Handle h, uint32_t type, int16_t id, const uint8_t *name,

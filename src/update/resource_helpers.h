@@ -23,9 +23,10 @@ class CurrentFileScope {
 
 // Status codes.
 constexpr int16_t kStatusOk = 0;
-constexpr int16_t kStatusNotFound = 3;   // the lookup found nothing
-constexpr int16_t kStatusLowId = 24;     // ids below 128 are refused without a lookup
-constexpr int16_t kStatusCurrent = 130;  // the version is already current
+constexpr int16_t kStatusNotFound = 3;     // the lookup found nothing
+constexpr int16_t kStatusUnreadable = 53;  // listed, but its data cannot be read
+constexpr int16_t kStatusLowId = 24;       // ids below 128 are refused without a lookup
+constexpr int16_t kStatusCurrent = 130;    // the version is already current
 
 // The lowest id that the guarded lookups by id look for.
 constexpr int16_t kLowestGuardedId = 128;
@@ -69,8 +70,6 @@ void ReleaseOrDispose(Handle h, uint32_t type);
 // Removes h from its file and frees it; when it cannot be removed it is released
 // instead. The result is the Resource Manager's own code, untranslated.
 int16_t RemoveResourceChecked(Handle h);
-// 1 when the current file holds (type, id), else 0.
-int HasOneResource(int16_t id, uint32_t type);
 
 // Takes h from the file it came from and adds it to the destination file as
 // (type, id, name), writing its data there. When the add fails h is freed. The

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fault_platform.h"
 #include "common/resource_test.h"
+#include "platform/fault_platform.h"
 #include "support/memory_pool.h"
 #include "update/conversion_log.h"
 

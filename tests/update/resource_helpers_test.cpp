@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fault_platform.h"
 #include "common/resource_test.h"
+#include "platform/fault_platform.h"
 #include "support/memory_pool.h"
 
 namespace {
@@ -50,6 +50,11 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10001), kStatusNotFound);
     EXPECT_EQ(GetResourceChecked(&h, kFsTI, 10001), kStatusOk);
     Own(h, kFsTI);
+    {  // listed, but its data cannot be read: not missing
+        FaultPlatform fault;
+        fault.FailNth(PlatformOp::Open, 1, true);
+        EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10002), kStatusUnreadable);
+    }
     EXPECT_EQ(GetNamedResourceChecked(&h, kFsTI, Str255Of("old").data()), kStatusOk);
     int16_t id = 0;
     uint8_t name[256] = {};
@@ -60,8 +65,6 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(GetResourceIdChecked(&id, loose), kStatusNotFound);
     EXPECT_EQ(AddResourceChecked(h, kFsTI, 10003, name), 27);
     EXPECT_EQ(SaveResourceData(loose), kStatusNotFound);
-    EXPECT_EQ(HasOneResource(10002, kFsTI), 1);
-    EXPECT_EQ(HasOneResource(10001, kFsTI), 0);
     // A Handle in no file cannot be removed: it is kept and the raw error given.
     EXPECT_EQ(RemoveResourceChecked(loose), kCannotRemove);
     EXPECT_NE(HandleNumber(loose), 0u);
