@@ -231,15 +231,22 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
 
     EXPECT_EQ(ReadWholeFile(second), secondBefore);
 
-    // A failed update says so.
-    ASSERT_EQ(Open(second.c_str()), 1);
-    MemoryPoolFailNth(1, true);
-    EXPECT_EQ(Update(), 0);
-    MemoryPoolFailNth(0);
-    EXPECT_EQ(Events(), (std::vector<std::string>{
-                            Cursor(32514), Cursor(32512),
-                            Message("SM Updater", "コンバートできませんでした。", 16)}));
-    EXPECT_EQ(Picture().first, 1);
+    // A failed update says so, and puts the file back as it was: failing at
+    // the first allocation it cannot keep a copy and does not start; failing
+    // later it has changed the file in memory and on disk.
+    for (uint32_t n : {1, 12}) {
+        ASSERT_EQ(Open(second.c_str()), 1);
+        MemoryPoolFailNth(n, true);
+        EXPECT_EQ(Update(), 0);
+        MemoryPoolFailNth(0);
+        EXPECT_EQ(Events(), (std::vector<std::string>{
+                                Cursor(32514), Cursor(32512),
+                                Message("SM Updater", "コンバートできませんでした。", 16)}));
+        EXPECT_EQ(Picture().first, 1);
+        EXPECT_EQ(Close(), 1);
+        EXPECT_EQ(ReadWholeFile(second), secondBefore) << n;
+        EXPECT_EQ(ListFolder(temp_.path()).size(), 4u) << "no copy left beside the file";
+    }
 }
 
 TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
