@@ -1,7 +1,6 @@
 #include "resources/open_files.h"
 
 #include <cstring>
-#include <new>
 
 #include "resources/map_block.h"
 #include "resources/picture_image.h"
@@ -33,33 +32,15 @@ bool SamePath(const char *a, const char *b) {
 }
 
 void ForgetStoredMap(ResourceFileRecord *record) {
-    if (record->storedLookup != nullptr) {
-        record->storedLookup->~ResourceLookup();
-        DisposePointer(record->storedLookup);
-    }
+    DisposeResourceLookup(record->storedLookup);
     DisposeMapBlock(record->storedMap);
     record->storedLookup = nullptr;
     record->storedMap = nullptr;
 }
 
-// Reads the map of the open file into the record, with its lookup. False when
-// the map cannot be read or there is no memory.
-bool RememberStoredMap(ResourceFileRecord *record, FileHandle file) {
-    ForgetStoredMap(record);
-    void *place = NewPointer(sizeof(ResourceLookup));
-    record->storedMap = place != nullptr ? ReadMapBlock(file) : nullptr;
-    if (record->storedMap == nullptr) {
-        if (place != nullptr) DisposePointer(place);
-        return false;
-    }
-    record->storedLookup = new (place) ResourceLookup(record->storedMap);
-    if (record->storedLookup->Indexed()) return true;
-    ForgetStoredMap(record);
-    return false;
-}
-
 void FreeRecord(ResourceFileRecord *record) {
     ForgetStoredMap(record);
+    ForgetMapLookup(record);
     DisposeMapBlock(record->map);
     DisposePointer(record);
 }
@@ -82,6 +63,9 @@ ResourceFileRecord *NewFileRecord(const char *path) {
     record->refNum = last == nullptr ? 0 : static_cast<uint16_t>(last->refNum + 1);
     std::strncpy(record->path, path, kPathCapacity - 1);
     record->map = nullptr;
+    record->mapLookup = nullptr;
+    record->storedMap = nullptr;
+    record->storedLookup = nullptr;
     return record;
 }
 
@@ -170,6 +154,21 @@ bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode) {
     return false;
 }
 
+const ResourceLookup *MapLookupOf(ResourceFileRecord *record) {
+    // A lookup that does not fit the block (which an edit replaced or resized)
+    // is made again.
+    if (record->mapLookup != nullptr && !record->mapLookup->Built(record->map)) {
+        ForgetMapLookup(record);
+    }
+    if (record->mapLookup == nullptr) record->mapLookup = NewResourceLookup(record->map);
+    return record->mapLookup;
+}
+
+void ForgetMapLookup(ResourceFileRecord *record) {
+    DisposeResourceLookup(record->mapLookup);
+    record->mapLookup = nullptr;
+}
+
 Handle SlotHandle(const uint8_t *map, uint32_t ref) {
     uint32_t slot = RefSlot(map, ref);
     return slot == 0 ? nullptr : HandleFromNumber(slot);
@@ -184,6 +183,39 @@ uint8_t *ReadOpenFileMap(const char *path) {
     return map;
 }
 
+bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file) {
+    record->storedProven = false;
+    FileHeader header;
+    uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header);
+    uint8_t *kept = record->storedMap;
+    if (map != nullptr && kept != nullptr && MapLength(kept) == header.mapLength &&
+        std::memcmp(map, kept, header.mapLength) == 0) {
+        DisposeMapBlock(map);
+        return true;
+    }
+    ForgetStoredMap(record);
+    if (map == nullptr || !AdoptMapBlock(map)) {
+        DisposeMapBlock(map);
+        return false;
+    }
+    record->storedMap = map;
+    record->storedLookup = NewResourceLookup(map);
+    if (record->storedLookup != nullptr) return true;
+    ForgetStoredMap(record);
+    return false;
+}
+
+void KeepWrittenMap(ResourceFileRecord *record, uint8_t *image, const ResourceLookup *lookup) {
+    ForgetStoredMap(record);
+    record->storedProven = false;
+    if (lookup == nullptr) {
+        DisposeMapBlock(image);
+        return;
+    }
+    record->storedMap = image;
+    record->storedLookup = ShareResourceLookup(lookup);
+}
+
 Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id) {
     FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericRead);
     if (file == kInvalidFile) return nullptr;
@@ -193,7 +225,7 @@ Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id)
     bool unchanged = stamped && record->storedMap != nullptr && record->storedProven &&
                      SameFileStamp(stamp, record->storedStamp) && changes == record->storedChanges;
     Handle h = nullptr;
-    if (unchanged || RememberStoredMap(record, file)) {
+    if (unchanged || RefreshStoredMap(record, file)) {
         uint32_t ref = record->storedLookup->Find(type, id);
         if (ref != 0) h = LoadResourceData(file, record->storedMap, type, ref);
         if (!unchanged) {

@@ -195,10 +195,14 @@ bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data
 bool UndoableWriteHeaderAndMap(FileUndo *undo, const uint8_t *map) {
     uint8_t *image = MapImageForDisk(map);
     if (image == nullptr) return false;
-    bool ok = UndoableWrite(undo, image, MapFileMapOffset(image), MapLength(image)) &&
-              UndoableWrite(undo, image, 0, kFileHeaderSize);
+    bool ok = UndoableWriteMapImage(undo, image);
     DisposePointer(image);
     return ok;
+}
+
+bool UndoableWriteMapImage(FileUndo *undo, const uint8_t *image) {
+    return UndoableWrite(undo, image, MapFileMapOffset(image), MapLength(image)) &&
+           UndoableWrite(undo, image, 0, kFileHeaderSize);
 }
 
 int RewriteNeeded(const char *path) {
