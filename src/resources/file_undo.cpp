@@ -39,10 +39,10 @@ void FreeEntries(FileUndo *undo) {
 
 }  // namespace
 
-bool UndoBegin(FileUndo *undo, FileHandle file) {
+bool UndoBegin(FileUndo *undo, FileHandle file, uint32_t fileSize) {
     undo->file = file;
     undo->last = nullptr;
-    undo->oldSize = PlatformFileSize(file);
+    undo->oldSize = fileSize != kPlatformFailure ? fileSize : PlatformFileSize(file);
     return undo->oldSize != kPlatformFailure;
 }
 

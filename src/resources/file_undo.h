@@ -16,8 +16,9 @@ struct FileUndo {
     UndoEntry *last;  // the most recent write first
 };
 
-// Starts recording writes to file. False when the file's size cannot be had.
-bool UndoBegin(FileUndo *undo, FileHandle file);
+// Starts recording writes to file, whose size is fileSize when the caller knows
+// it (kPlatformFailure: ask the platform). False when the size cannot be had.
+bool UndoBegin(FileUndo *undo, FileHandle file, uint32_t fileSize = kPlatformFailure);
 // Saves the bytes that [offset, offset + count) covers inside the old file, then
 // writes. False, with nothing written, when the bytes cannot be saved; false when
 // the write fails (the saved bytes are kept for the rollback).

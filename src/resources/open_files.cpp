@@ -183,10 +183,14 @@ uint8_t *ReadOpenFileMap(const char *path) {
     return map;
 }
 
-bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file) {
+uint32_t StampedSize(const FileStamp &stamp) {
+    return stamp.size < kPlatformFailure ? static_cast<uint32_t>(stamp.size) : kPlatformFailure;
+}
+
+bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file, uint32_t fileSize) {
     record->storedProven = false;
     FileHeader header;
-    uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header);
+    uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header, fileSize);
     uint8_t *kept = record->storedMap;
     if (map != nullptr && kept != nullptr && MapLength(kept) == header.mapLength &&
         std::memcmp(map, kept, header.mapLength) == 0) {
@@ -217,15 +221,16 @@ void KeepWrittenMap(ResourceFileRecord *record, uint8_t *image, const ResourceLo
 }
 
 Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id) {
-    FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericRead);
+    FileStamp stamp = {};
+    bool stamped = false;
+    FileHandle file = OpenFileStamped(record->path, kOpenExisting, kGenericRead, &stamp, &stamped);
     if (file == kInvalidFile) return nullptr;
     uint64_t changes = PlatformChangeCount();
-    FileStamp stamp = {};
-    bool stamped = PlatformFileStamp(file, &stamp);
     bool unchanged = stamped && record->storedMap != nullptr && record->storedProven &&
                      SameFileStamp(stamp, record->storedStamp) && changes == record->storedChanges;
     Handle h = nullptr;
-    if (unchanged || RefreshStoredMap(record, file)) {
+    if (unchanged ||
+        RefreshStoredMap(record, file, stamped ? StampedSize(stamp) : kPlatformFailure)) {
         uint32_t ref = record->storedLookup->Find(type, id);
         if (ref != 0) h = LoadResourceData(file, record->storedMap, type, ref);
         if (!unchanged) {

@@ -93,7 +93,10 @@ uint8_t *ReadOpenFileMap(const char *path);
 // bytes are checked as any map read from a file is and replace it. The stamp
 // proves nothing afterwards. False, with no stored map kept, when the map
 // cannot be read, is damaged, or there is no memory.
-bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file);
+// fileSize is the file's size when known (else kPlatformFailure).
+bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file, uint32_t fileSize);
+// The size a stamp gives, as PlatformFileSize would give it.
+uint32_t StampedSize(const FileStamp &stamp);
 // Keeps image, the map block that was just written into the record's file,
 // handle slots 0, as its stored map (the record takes the block), with lookup,
 // a lookup of a block laid out as image is; without lookup nothing is kept.

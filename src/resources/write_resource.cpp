@@ -143,9 +143,9 @@ bool CountDeadBytes(FileUndo *undo, uint32_t count) {
     return UndoableWrite(undo, info, kInfoBlockOffset, kInfoBlockSize);
 }
 
-bool WriteIntoFile(FileHandle file, ResourceWrite *w) {
+bool WriteIntoFile(FileHandle file, uint32_t fileSize, ResourceWrite *w) {
     FileUndo undo;
-    if (!UndoBegin(&undo, file)) return false;
+    if (!UndoBegin(&undo, file, fileSize)) return false;
     uint32_t oldMapEnd = MapFileMapOffset(w->stored) + MapLength(w->stored);
     bool ok = PlaceData(&undo, w);
     if (ok) Reshape(w->image, *w);
@@ -165,12 +165,16 @@ bool WriteOneResource(ResourceFileRecord *record, uint32_t typeEntry, uint32_t r
     w.ref = ref;
     w.lookup = MapLookupOf(record);
     // A resource without data cannot be stored.
-    FileHandle file = w.size > 0 ? OpenFileForAccess(record->path, kOpenExisting, kGenericReadWrite)
+    FileStamp stamp = {};
+    bool stamped = false;
+    FileHandle file = w.size > 0 ? OpenFileStamped(record->path, kOpenExisting, kGenericReadWrite,
+                                                   &stamp, &stamped)
                                  : kInvalidFile;
+    uint32_t fileSize = stamped ? StampedSize(stamp) : kPlatformFailure;
     w.image = file != kInvalidFile ? MapImageForDisk(record->map) : nullptr;
-    bool ok = w.image != nullptr && RefreshStoredMap(record, file);
+    bool ok = w.image != nullptr && RefreshStoredMap(record, file, fileSize);
     w.stored = record->storedMap;
-    ok = ok && WriteIntoFile(file, &w);
+    ok = ok && WriteIntoFile(file, fileSize, &w);
     if (ok) {
         Reshape(record->map, w);
         KeepWrittenMap(record, w.image, w.lookup);
