@@ -124,12 +124,15 @@ uint8_t *ReadMapBlock(FileHandle file) {
     return map;
 }
 
-bool AdoptMapBlock(uint8_t *map) {
+bool AdoptMapBlock(uint8_t *map, bool *cleared) {
     if (!ValidateMapBlock(map, MapLength(map))) return false;
+    bool any = false;
     ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        any = any || RefSlot(map, ref) != 0;
         SetRefSlot(map, ref, 0);
         return true;
     });
+    if (cleared != nullptr) *cleared = any;
     return true;
 }
 
@@ -145,12 +148,15 @@ uint8_t *CopyMapBlock(const uint8_t *map) {
 
 uint8_t *MapImageForDisk(const uint8_t *map) {
     uint8_t *copy = CopyMapBlock(map);
-    if (copy == nullptr) return nullptr;
-    ForEachReference(copy, [&](uint32_t, uint32_t ref) {
-        SetRefSlot(copy, ref, 0);
+    if (copy != nullptr) ClearHandleSlots(copy);
+    return copy;
+}
+
+void ClearHandleSlots(uint8_t *map) {
+    ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        SetRefSlot(map, ref, 0);
         return true;
     });
-    return copy;
 }
 
 bool WriteHeaderAndMap(FileHandle file, const uint8_t *map) {

@@ -140,8 +140,9 @@ bool ValidateMapBlock(const uint8_t *map, uint32_t size);
 // there is no memory.
 uint8_t *ReadMapBlock(FileHandle file);
 // Checks a map read from a file (with its length in its map-length field) as
-// ReadMapBlock does and clears its handle slots. False when it is damaged.
-bool AdoptMapBlock(uint8_t *map);
+// ReadMapBlock does and clears its handle slots; *cleared (when given) tells
+// whether a slot held anything. False when it is damaged.
+bool AdoptMapBlock(uint8_t *map, bool *cleared = nullptr);
 // Frees a map block (null is ignored).
 void DisposeMapBlock(uint8_t *map);
 
@@ -151,6 +152,8 @@ uint8_t *CopyMapBlock(const uint8_t *map);
 // A copy of the map block as it goes to disk: every handle slot 0. Null when
 // there is no memory.
 uint8_t *MapImageForDisk(const uint8_t *map);
+// Sets every handle slot of a map block to 0.
+void ClearHandleSlots(uint8_t *map);
 
 // Writes the map block's header copy at offset 0 and the whole block at the map
 // offset the header copy names. Handle slots are written as 0.

@@ -36,6 +36,7 @@ void ForgetStoredMap(ResourceFileRecord *record) {
     DisposeMapBlock(record->storedMap);
     record->storedLookup = nullptr;
     record->storedMap = nullptr;
+    record->storedExact = false;
 }
 
 void FreeRecord(ResourceFileRecord *record) {
@@ -198,11 +199,13 @@ bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file, uint32_t file
         return true;
     }
     ForgetStoredMap(record);
-    if (map == nullptr || !AdoptMapBlock(map)) {
+    bool cleared = false;
+    if (map == nullptr || !AdoptMapBlock(map, &cleared)) {
         DisposeMapBlock(map);
         return false;
     }
     record->storedMap = map;
+    record->storedExact = !cleared;
     record->storedLookup = NewResourceLookup(map);
     if (record->storedLookup != nullptr) return true;
     ForgetStoredMap(record);
@@ -218,6 +221,7 @@ void KeepWrittenMap(ResourceFileRecord *record, uint8_t *image, const ResourceLo
     }
     record->storedMap = image;
     record->storedLookup = ShareResourceLookup(lookup);
+    record->storedExact = true;
 }
 
 Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id) {
