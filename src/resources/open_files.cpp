@@ -132,20 +132,55 @@ void SetCompactionMode(int32_t mode) {
     gState.compactionMode = mode;
 }
 
+namespace {
+
+// Where the last Handle was found: an operation on a Handle mostly follows one
+// on the same Handle.
+HandleLocation gLastFound = {};
+
+// Whether the slot of a reference entry of a type entry of the open file holds
+// number. The place is checked against the map as it is now.
+bool FoundAt(const HandleLocation &at, uint32_t number) {
+    ResourceFileRecord *file = LastFile(OpenFilesChain());
+    while (file != nullptr && file != at.file)
+        file = PreviousFile(file);
+    if (file == nullptr || at.typeEntry < kTypeListOffset) return false;
+    const uint8_t *map = file->map;
+    uint32_t index = (at.typeEntry - kTypeListOffset) / kTypeEntrySize;
+    if (index >= MapTypeCount(map) || TypeEntryAt(index) != at.typeEntry) return false;
+    uint32_t first = RefEntryAt(map, at.typeEntry, 0);
+    uint32_t count = TypeRefCount(map, at.typeEntry);
+    return at.ref >= first && (at.ref - first) % kRefEntrySize == 0 &&
+           (at.ref - first) / kRefEntrySize < count && RefSlot(map, at.ref) == number;
+}
+
+}  // namespace
+
 bool FindHandle(Handle h, HandleLocation *where) {
     // A Handle whose number never went into a slot is in no map; a null or
     // unregistered Handle has number 0, which the slot lookup never finds.
     if (!MayBeInSlot(h)) return false;
     uint32_t number = HandleNumber(h);
+    if (number == 0) return false;
+    // A number is in one slot at most, so the place it was last found in, when
+    // it still holds it, is where a walk would find it.
+    if (FoundAt(gLastFound, number)) {
+        *where = gLastFound;
+        return true;
+    }
     for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
         uint32_t typeEntry = 0;
         uint32_t ref = FindReferenceBySlot(file->map, number, &typeEntry);
         if (ref != 0) {
-            *where = {file, typeEntry, ref};
+            *where = gLastFound = {file, typeEntry, ref};
             return true;
         }
     }
     return false;
+}
+
+void NoteHandlePlace(const HandleLocation &where) {
+    gLastFound = where;
 }
 
 bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode) {

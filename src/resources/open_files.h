@@ -71,6 +71,8 @@ struct HandleLocation {
 };
 // Searches every open file from the latest. False for null or a Handle in no slot.
 bool FindHandle(Handle h, HandleLocation *where);
+// Tells FindHandle where a Handle was just put into a slot, to look there first.
+void NoteHandlePlace(const HandleLocation &where);
 
 // Starts an operation on a Handle: clears ResourceError and finds h. When h is
 // in no slot, ResourceError becomes failureCode and the result is false.

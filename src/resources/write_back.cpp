@@ -223,6 +223,16 @@ bool WriteDataBlock(FileHandle file, uint32_t offset, const uint8_t *data, uint3
 }
 
 bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data, uint32_t size) {
+    // A small block goes in one write, its byte count in front.
+    if (size > 0 && size <= kCopyChunk) {
+        auto *block = static_cast<uint8_t *>(NewPointer(size + 4));
+        if (block == nullptr) return false;
+        StoreU32(block, size);
+        std::memcpy(block + 4, data, size);
+        bool ok = UndoableWrite(undo, block, offset, size + 4);
+        DisposePointer(block);
+        return ok;
+    }
     uint8_t count[4];
     StoreU32(count, size);
     if (!UndoableWrite(undo, count, offset, 4)) return false;

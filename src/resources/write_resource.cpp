@@ -15,9 +15,10 @@ namespace {
 // (handle slots 0) that takes the write's changes first; M takes them once the
 // file has them, and the image is kept as the file's stored map.
 struct ResourceWrite {
-    uint8_t *image;                // M as it goes into the file
-    const uint8_t *stored;         // F
-    const ResourceLookup *lookup;  // of M, laid out as the image is; may be null
+    uint8_t *image;                      // M as it goes into the file
+    const uint8_t *stored;               // F
+    const ResourceLookup *storedLookup;  // of F
+    const ResourceLookup *lookup;        // of M, laid out as the image is; may be null
     uint32_t type;
     uint32_t ref;  // the entry in M and in the image
     const uint8_t *data;
@@ -148,7 +149,7 @@ bool Reshape(uint8_t *map, const ResourceWrite &w) {
 // Writes the data where it belongs and the map after it.
 bool PlaceData(FileUndo *undo, ResourceWrite *w) {
     int16_t id = RefId(w->image, w->ref);
-    uint32_t storedRef = FindResource(w->stored, w->type, id, nullptr);
+    uint32_t storedRef = w->storedLookup->Find(w->type, id);
     // A resource new to the file goes behind its data; the map written after it
     // is the map block, which holds the new entry.
     if (storedRef == 0) return Append(undo, w);
@@ -217,6 +218,7 @@ bool WriteOneResource(ResourceFileRecord *record, uint32_t typeEntry, uint32_t r
     w.image = file != kInvalidFile ? CopyMapBlock(record->map) : nullptr;
     bool ok = w.image != nullptr && RefreshStoredMap(record, file, fileSize);
     w.stored = record->storedMap;
+    w.storedLookup = record->storedLookup;
     ok = ok && WriteIntoFile(file, fileSize, record->storedExact, &w);
     if (ok) {
         if (w.imageIsMap) {
