@@ -60,9 +60,10 @@ bool BlockCopier::Copy(int32_t offset, uint32_t to, uint32_t ahead, uint32_t *co
     }
     uint32_t bytes = LoadU32(buffer_ + (at - start_));
     uint64_t end = at + 4 + bytes;
-    if (end > areaEnd_ || uint64_t{to} + 4 + bytes > 0xFFFFFFFFu) return false;
+    if (uint64_t{to} + 4 + bytes > 0xFFFFFFFFu) return false;
     // The rest of a block longer than the bytes held comes in pieces as large as
-    // the buffer.
+    // the buffer; as nothing is read beyond the data area, a block that runs past
+    // it fails there.
     while (end > uint64_t{start_} + filled_) {
         used_ = filled_;
         uint32_t from = start_ + filled_;
