@@ -165,9 +165,9 @@ TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
     }
 }
 
-// Transfers at an offset leave the file position alone, are short across the
-// end and grow the file beyond it; a handle that names no file fails to reach
-// the offset. An open with its stamp gives the stamp that asking gives.
+// A write at an offset beyond the end grows the file, zeros in the gap; a read
+// across the end is short; a handle that names no file fails to reach the
+// offset. An open with its stamp gives the stamp that asking gives.
 TEST_P(PlatformContract, TransfersAtAnOffsetAndStampedOpens) {
     const std::string path = temp_.File("at.rez");
     const FileHandle file = Open(path, kGenericReadWrite, kCreateNew);
