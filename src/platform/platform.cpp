@@ -18,6 +18,25 @@ int32_t Platform::ShowMessageBox(void *owner, const char *text, const char *capt
     return BackendMessageBox(owner, text, caption, type);
 }
 
+TransferAt Platform::FileReadAt(FileHandle file, uint32_t offset, void *buffer, uint32_t count,
+                                uint32_t *done) {
+    if (FileSeek(file, offset) == kPlatformFailure) return TransferAt::SeekFailed;
+    return FileRead(file, buffer, count, done) ? TransferAt::Done : TransferAt::Failed;
+}
+
+TransferAt Platform::FileWriteAt(FileHandle file, uint32_t offset, const void *buffer,
+                                 uint32_t count, uint32_t *done) {
+    if (FileSeek(file, offset) == kPlatformFailure) return TransferAt::SeekFailed;
+    return FileWrite(file, buffer, count, done) ? TransferAt::Done : TransferAt::Failed;
+}
+
+FileHandle Platform::FileOpenStamped(const char *path, uint32_t access, uint32_t disposition,
+                                     FileStamp *stamp, bool *stamped) {
+    FileHandle file = FileOpen(path, access, disposition);
+    *stamped = file != kInvalidFile && FileStampOf(file, stamp);
+    return file;
+}
+
 Platform *CurrentPlatform() {
     return g_current != nullptr ? g_current : DefaultPlatform();
 }
@@ -33,6 +52,12 @@ FileHandle PlatformFileOpen(const char *path, uint32_t access, uint32_t disposit
     return CurrentPlatform()->FileOpen(path, access, disposition);
 }
 
+FileHandle PlatformFileOpenStamped(const char *path, uint32_t access, uint32_t disposition,
+                                   FileStamp *stamp, bool *stamped) {
+    if ((access & kGenericWrite) != 0 || disposition != kOpenExisting) ++g_changes;
+    return CurrentPlatform()->FileOpenStamped(path, access, disposition, stamp, stamped);
+}
+
 bool PlatformFileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done) {
     return CurrentPlatform()->FileRead(file, buffer, count, done);
 }
@@ -44,6 +69,17 @@ bool PlatformFileWrite(FileHandle file, const void *buffer, uint32_t count, uint
 
 uint32_t PlatformFileSeek(FileHandle file, uint32_t offset) {
     return CurrentPlatform()->FileSeek(file, offset);
+}
+
+TransferAt PlatformFileReadAt(FileHandle file, uint32_t offset, void *buffer, uint32_t count,
+                              uint32_t *done) {
+    return CurrentPlatform()->FileReadAt(file, offset, buffer, count, done);
+}
+
+TransferAt PlatformFileWriteAt(FileHandle file, uint32_t offset, const void *buffer, uint32_t count,
+                               uint32_t *done) {
+    ++g_changes;
+    return CurrentPlatform()->FileWriteAt(file, offset, buffer, count, done);
 }
 
 uint32_t PlatformFileSize(FileHandle file) {

@@ -63,6 +63,10 @@ inline bool SameFileStamp(const FileStamp &a, const FileStamp &b) {
            a.changeSeconds == b.changeSeconds && a.changeNanoseconds == b.changeNanoseconds;
 }
 
+// How a read or write at an offset ended: done (perhaps short, as *done says),
+// failed to reach the offset, or failed in the transfer itself.
+enum class TransferAt { Done, SeekFailed, Failed };
+
 // Graphics. A device context and a window are the backend's own objects, passed
 // through untouched; a palette is a number that the backend hands out, and
 // kNoPalette is "no palette".
@@ -160,6 +164,19 @@ class Platform {
     // Moves the file position to offset from the start. Returns the new position,
     // or kPlatformFailure.
     virtual uint32_t FileSeek(FileHandle file, uint32_t offset) = 0;
+    // Reads or writes as FileRead and FileWrite do, at offset from the start; the
+    // file position is left undefined. By default a seek and then the transfer,
+    // through the calls above; a backend that does both in one call overrides
+    // them, a wrapper need not.
+    virtual TransferAt FileReadAt(FileHandle file, uint32_t offset, void *buffer, uint32_t count,
+                                  uint32_t *done);
+    virtual TransferAt FileWriteAt(FileHandle file, uint32_t offset, const void *buffer,
+                                   uint32_t count, uint32_t *done);
+    // Opens a file as FileOpen does and gives its stamp with it; *stamped is false
+    // when the stamp cannot be had (the file is open all the same). By default
+    // FileOpen and then FileStampOf.
+    virtual FileHandle FileOpenStamped(const char *path, uint32_t access, uint32_t disposition,
+                                       FileStamp *stamp, bool *stamped);
     // The file's size in bytes, or kPlatformFailure (also for files of 4 GiB or more).
     virtual uint32_t FileSize(FileHandle file) = 0;
     // The stamp of an open file. False when the platform cannot tell.
@@ -354,6 +371,12 @@ FileHandle PlatformFileOpen(const char *path, uint32_t access, uint32_t disposit
 bool PlatformFileRead(FileHandle file, void *buffer, uint32_t count, uint32_t *done);
 bool PlatformFileWrite(FileHandle file, const void *buffer, uint32_t count, uint32_t *done);
 uint32_t PlatformFileSeek(FileHandle file, uint32_t offset);
+TransferAt PlatformFileReadAt(FileHandle file, uint32_t offset, void *buffer, uint32_t count,
+                              uint32_t *done);
+TransferAt PlatformFileWriteAt(FileHandle file, uint32_t offset, const void *buffer, uint32_t count,
+                               uint32_t *done);
+FileHandle PlatformFileOpenStamped(const char *path, uint32_t access, uint32_t disposition,
+                                   FileStamp *stamp, bool *stamped);
 uint32_t PlatformFileSize(FileHandle file);
 bool PlatformFileStamp(FileHandle file, FileStamp *stamp);
 // Counts every call through these choke points that may change a file: opens

@@ -117,16 +117,23 @@ const uint8_t *RefName(const uint8_t *map, uint32_t ref) {
 uint8_t *ReadMapBlock(FileHandle file) {
     FileHeader header;
     uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header);
-    if (map == nullptr) return nullptr;
-    if (!ValidateMapBlock(map, header.mapLength)) {
+    if (map != nullptr && !AdoptMapBlock(map)) {
         DisposePointer(map);
         return nullptr;
     }
+    return map;
+}
+
+bool AdoptMapBlock(uint8_t *map, bool *cleared) {
+    if (!ValidateMapBlock(map, MapLength(map))) return false;
+    bool any = false;
     ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        any = any || RefSlot(map, ref) != 0;
         SetRefSlot(map, ref, 0);
         return true;
     });
-    return map;
+    if (cleared != nullptr) *cleared = any;
+    return true;
 }
 
 void DisposeMapBlock(uint8_t *map) {
@@ -141,12 +148,15 @@ uint8_t *CopyMapBlock(const uint8_t *map) {
 
 uint8_t *MapImageForDisk(const uint8_t *map) {
     uint8_t *copy = CopyMapBlock(map);
-    if (copy == nullptr) return nullptr;
-    ForEachReference(copy, [&](uint32_t, uint32_t ref) {
-        SetRefSlot(copy, ref, 0);
+    if (copy != nullptr) ClearHandleSlots(copy);
+    return copy;
+}
+
+void ClearHandleSlots(uint8_t *map) {
+    ForEachReference(map, [&](uint32_t, uint32_t ref) {
+        SetRefSlot(map, ref, 0);
         return true;
     });
-    return copy;
 }
 
 bool WriteHeaderAndMap(FileHandle file, const uint8_t *map) {
@@ -224,7 +234,7 @@ bool ItemBefore(const ResourceLookup::Item &a, const ResourceLookup::Item &b) {
 
 }  // namespace
 
-ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map) {
+ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map), length_(MapLength(map)) {
     uint32_t types = MapLength(map) <= kTypeListOffset ? 0 : MapTypeCount(map);
     uint32_t refs = 0;
     for (uint32_t t = 0; t < types; ++t)
@@ -239,6 +249,7 @@ ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map) {
         if (items_ != nullptr) DisposePointer(items_);
         items_ = nullptr;
         indexed_ = false;
+        unique_ = false;
         return;
     }
     for (uint32_t t = 0; t < types; ++t)
@@ -253,7 +264,10 @@ ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map) {
         const TypePlace *first =
             std::lower_bound(places, places + types, type,
                              [](const TypePlace &p, uint32_t value) { return p.type < value; });
-        if (first->typeEntry != typeEntry) continue;
+        if (first->typeEntry != typeEntry) {
+            unique_ = false;
+            continue;
+        }
         uint32_t count = TypeRefCount(map, typeEntry);
         for (uint32_t i = 0; i < count; ++i) {
             uint32_t ref = RefEntryAt(map, typeEntry, i);
@@ -262,6 +276,9 @@ ResourceLookup::ResourceLookup(const uint8_t *map) : map_(map) {
     }
     DisposePointer(places);
     std::sort(items_, items_ + count_, ItemBefore);
+    for (uint32_t i = 1; i < count_ && unique_; ++i) {
+        unique_ = items_[i].type != items_[i - 1].type || items_[i].id != items_[i - 1].id;
+    }
 }
 
 ResourceLookup::~ResourceLookup() {
@@ -273,4 +290,24 @@ uint32_t ResourceLookup::Find(uint32_t type, int16_t id) const {
     Item key = {type, id, 0, 0};
     const Item *at = std::lower_bound(items_, items_ + count_, key, ItemBefore);
     return at != items_ + count_ && at->type == type && at->id == id ? at->ref : 0;
+}
+
+const ResourceLookup *NewResourceLookup(const uint8_t *map) {
+    void *place = NewPointer(sizeof(ResourceLookup));
+    if (place == nullptr) return nullptr;
+    auto *lookup = new (place) ResourceLookup(map);
+    if (lookup->Indexed()) return lookup;
+    DisposeResourceLookup(lookup);
+    return nullptr;
+}
+
+const ResourceLookup *ShareResourceLookup(const ResourceLookup *lookup) {
+    if (lookup != nullptr) ++lookup->holders_;
+    return lookup;
+}
+
+void DisposeResourceLookup(const ResourceLookup *lookup) {
+    if (lookup == nullptr || --lookup->holders_ > 0) return;
+    lookup->~ResourceLookup();
+    DisposePointer(const_cast<ResourceLookup *>(lookup));
 }

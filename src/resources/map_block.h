@@ -139,6 +139,10 @@ bool ValidateMapBlock(const uint8_t *map, uint32_t size);
 // handle slot. Null when the header or map cannot be read, the map is damaged or
 // there is no memory.
 uint8_t *ReadMapBlock(FileHandle file);
+// Checks a map read from a file (with its length in its map-length field) as
+// ReadMapBlock does and clears its handle slots; *cleared (when given) tells
+// whether a slot held anything. False when it is damaged.
+bool AdoptMapBlock(uint8_t *map, bool *cleared = nullptr);
 // Frees a map block (null is ignored).
 void DisposeMapBlock(uint8_t *map);
 
@@ -148,6 +152,8 @@ uint8_t *CopyMapBlock(const uint8_t *map);
 // A copy of the map block as it goes to disk: every handle slot 0. Null when
 // there is no memory.
 uint8_t *MapImageForDisk(const uint8_t *map);
+// Sets every handle slot of a map block to 0.
+void ClearHandleSlots(uint8_t *map);
 
 // Writes the map block's header copy at offset 0 and the whole block at the map
 // offset the header copy names. Handle slots are written as 0.
@@ -165,8 +171,9 @@ uint32_t FindResource(const uint8_t *map, uint32_t type, int16_t id, uint32_t *t
 // id) it gives the entry that FindResource gives (the first type entry of the
 // type, and in its run the first entry of the id). Built from a map that must
 // not change its types, ids or entry places while the lookup is used; data
-// offsets, attributes and slots may change. Without memory for its table the
-// lookup still answers, by FindResource.
+// offsets, attributes and slots may change, and so may the block's place when
+// only Indexed lookups are asked. Without memory for its table the lookup still
+// answers, by FindResource.
 class ResourceLookup {
   public:
     explicit ResourceLookup(const uint8_t *map);
@@ -178,6 +185,11 @@ class ResourceLookup {
     uint32_t Find(uint32_t type, int16_t id) const;
     // False when the table could not be had and Find walks the map.
     bool Indexed() const { return indexed_; }
+    // True when every entry of the map is the one its own type and id find: no
+    // type has two type entries and no run holds an id twice.
+    bool Unique() const { return unique_; }
+    // Whether the lookup was built from this block, as long as it is now.
+    bool Built(const uint8_t *map) const { return map_ == map && length_ == MapLength(map); }
 
     struct Item {
         uint32_t type;
@@ -188,10 +200,25 @@ class ResourceLookup {
 
   private:
     const uint8_t *map_;
+    uint32_t length_;
     Item *items_ = nullptr;
     uint32_t count_ = 0;
     bool indexed_ = true;
+    bool unique_ = true;
+    mutable uint32_t holders_ = 1;
+
+    friend const ResourceLookup *ShareResourceLookup(const ResourceLookup *lookup);
+    friend void DisposeResourceLookup(const ResourceLookup *lookup);
 };
+
+// A lookup of map in a pool block, for keeping beside the map; null when there
+// is no memory for it or its table. It serves every block laid out as map is.
+// ShareResourceLookup gives it one more holder; each holder lets go of it with
+// DisposeResourceLookup, which frees it when the last one does (null is
+// ignored by both).
+const ResourceLookup *NewResourceLookup(const uint8_t *map);
+const ResourceLookup *ShareResourceLookup(const ResourceLookup *lookup);
+void DisposeResourceLookup(const ResourceLookup *lookup);
 
 // Calls visit(typeEntry, ref) for every reference entry of every type with
 // entries, types in list order, each type's entries in order. Stops early when

@@ -1,7 +1,6 @@
 #include "resources/open_files.h"
 
 #include <cstring>
-#include <new>
 
 #include "resources/map_block.h"
 #include "resources/picture_image.h"
@@ -33,33 +32,16 @@ bool SamePath(const char *a, const char *b) {
 }
 
 void ForgetStoredMap(ResourceFileRecord *record) {
-    if (record->storedLookup != nullptr) {
-        record->storedLookup->~ResourceLookup();
-        DisposePointer(record->storedLookup);
-    }
+    DisposeResourceLookup(record->storedLookup);
     DisposeMapBlock(record->storedMap);
     record->storedLookup = nullptr;
     record->storedMap = nullptr;
-}
-
-// Reads the map of the open file into the record, with its lookup. False when
-// the map cannot be read or there is no memory.
-bool RememberStoredMap(ResourceFileRecord *record, FileHandle file) {
-    ForgetStoredMap(record);
-    void *place = NewPointer(sizeof(ResourceLookup));
-    record->storedMap = place != nullptr ? ReadMapBlock(file) : nullptr;
-    if (record->storedMap == nullptr) {
-        if (place != nullptr) DisposePointer(place);
-        return false;
-    }
-    record->storedLookup = new (place) ResourceLookup(record->storedMap);
-    if (record->storedLookup->Indexed()) return true;
-    ForgetStoredMap(record);
-    return false;
+    record->storedExact = false;
 }
 
 void FreeRecord(ResourceFileRecord *record) {
     ForgetStoredMap(record);
+    ForgetMapLookup(record);
     DisposeMapBlock(record->map);
     DisposePointer(record);
 }
@@ -82,6 +64,9 @@ ResourceFileRecord *NewFileRecord(const char *path) {
     record->refNum = last == nullptr ? 0 : static_cast<uint16_t>(last->refNum + 1);
     std::strncpy(record->path, path, kPathCapacity - 1);
     record->map = nullptr;
+    record->mapLookup = nullptr;
+    record->storedMap = nullptr;
+    record->storedLookup = nullptr;
     return record;
 }
 
@@ -147,20 +132,55 @@ void SetCompactionMode(int32_t mode) {
     gState.compactionMode = mode;
 }
 
+namespace {
+
+// Where the last Handle was found: an operation on a Handle mostly follows one
+// on the same Handle.
+HandleLocation gLastFound = {};
+
+// Whether the slot of a reference entry of a type entry of the open file holds
+// number. The place is checked against the map as it is now.
+bool FoundAt(const HandleLocation &at, uint32_t number) {
+    ResourceFileRecord *file = LastFile(OpenFilesChain());
+    while (file != nullptr && file != at.file)
+        file = PreviousFile(file);
+    if (file == nullptr || at.typeEntry < kTypeListOffset) return false;
+    const uint8_t *map = file->map;
+    uint32_t index = (at.typeEntry - kTypeListOffset) / kTypeEntrySize;
+    if (index >= MapTypeCount(map) || TypeEntryAt(index) != at.typeEntry) return false;
+    uint32_t first = RefEntryAt(map, at.typeEntry, 0);
+    uint32_t count = TypeRefCount(map, at.typeEntry);
+    return at.ref >= first && (at.ref - first) % kRefEntrySize == 0 &&
+           (at.ref - first) / kRefEntrySize < count && RefSlot(map, at.ref) == number;
+}
+
+}  // namespace
+
 bool FindHandle(Handle h, HandleLocation *where) {
     // A Handle whose number never went into a slot is in no map; a null or
     // unregistered Handle has number 0, which the slot lookup never finds.
     if (!MayBeInSlot(h)) return false;
     uint32_t number = HandleNumber(h);
+    if (number == 0) return false;
+    // A number is in one slot at most, so the place it was last found in, when
+    // it still holds it, is where a walk would find it.
+    if (FoundAt(gLastFound, number)) {
+        *where = gLastFound;
+        return true;
+    }
     for (ResourceFileRecord *file = LastFile(OpenFilesChain()); file; file = PreviousFile(file)) {
         uint32_t typeEntry = 0;
         uint32_t ref = FindReferenceBySlot(file->map, number, &typeEntry);
         if (ref != 0) {
-            *where = {file, typeEntry, ref};
+            *where = gLastFound = {file, typeEntry, ref};
             return true;
         }
     }
     return false;
+}
+
+void NoteHandlePlace(const HandleLocation &where) {
+    gLastFound = where;
 }
 
 bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode) {
@@ -168,6 +188,21 @@ bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode) {
     if (FindHandle(h, where)) return true;
     gState.error = failureCode;
     return false;
+}
+
+const ResourceLookup *MapLookupOf(ResourceFileRecord *record) {
+    // A lookup that does not fit the block (which an edit replaced or resized)
+    // is made again.
+    if (record->mapLookup != nullptr && !record->mapLookup->Built(record->map)) {
+        ForgetMapLookup(record);
+    }
+    if (record->mapLookup == nullptr) record->mapLookup = NewResourceLookup(record->map);
+    return record->mapLookup;
+}
+
+void ForgetMapLookup(ResourceFileRecord *record) {
+    DisposeResourceLookup(record->mapLookup);
+    record->mapLookup = nullptr;
 }
 
 Handle SlotHandle(const uint8_t *map, uint32_t ref) {
@@ -184,16 +219,57 @@ uint8_t *ReadOpenFileMap(const char *path) {
     return map;
 }
 
+uint32_t StampedSize(const FileStamp &stamp) {
+    return stamp.size < kPlatformFailure ? static_cast<uint32_t>(stamp.size) : kPlatformFailure;
+}
+
+bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file, uint32_t fileSize) {
+    record->storedProven = false;
+    FileHeader header;
+    uint8_t *map = ReadRawMap(file, kMapHeaderSize, &header, fileSize);
+    uint8_t *kept = record->storedMap;
+    if (map != nullptr && kept != nullptr && MapLength(kept) == header.mapLength &&
+        std::memcmp(map, kept, header.mapLength) == 0) {
+        DisposeMapBlock(map);
+        return true;
+    }
+    ForgetStoredMap(record);
+    bool cleared = false;
+    if (map == nullptr || !AdoptMapBlock(map, &cleared)) {
+        DisposeMapBlock(map);
+        return false;
+    }
+    record->storedMap = map;
+    record->storedExact = !cleared;
+    record->storedLookup = NewResourceLookup(map);
+    if (record->storedLookup != nullptr) return true;
+    ForgetStoredMap(record);
+    return false;
+}
+
+void KeepWrittenMap(ResourceFileRecord *record, uint8_t *image, const ResourceLookup *lookup) {
+    ForgetStoredMap(record);
+    record->storedProven = false;
+    if (lookup == nullptr) {
+        DisposeMapBlock(image);
+        return;
+    }
+    record->storedMap = image;
+    record->storedLookup = ShareResourceLookup(lookup);
+    record->storedExact = true;
+}
+
 Handle LoadStoredResource(ResourceFileRecord *record, uint32_t type, int16_t id) {
-    FileHandle file = OpenFileForAccess(record->path, kOpenExisting, kGenericRead);
+    FileStamp stamp = {};
+    bool stamped = false;
+    FileHandle file = OpenFileStamped(record->path, kOpenExisting, kGenericRead, &stamp, &stamped);
     if (file == kInvalidFile) return nullptr;
     uint64_t changes = PlatformChangeCount();
-    FileStamp stamp = {};
-    bool stamped = PlatformFileStamp(file, &stamp);
     bool unchanged = stamped && record->storedMap != nullptr && record->storedProven &&
                      SameFileStamp(stamp, record->storedStamp) && changes == record->storedChanges;
     Handle h = nullptr;
-    if (unchanged || RememberStoredMap(record, file)) {
+    if (unchanged ||
+        RefreshStoredMap(record, file, stamped ? StampedSize(stamp) : kPlatformFailure)) {
         uint32_t ref = record->storedLookup->Find(type, id);
         if (ref != 0) h = LoadResourceData(file, record->storedMap, type, ref);
         if (!unchanged) {

@@ -18,13 +18,18 @@ struct ResourceFileRecord {
     uint16_t refNum;
     char path[kPathCapacity];
     uint8_t *map;  // the file's map block, owned by the record
-    // The map as the file held it when it was last read for a load, with its
+    // The lookup of map by type and id, made when first asked for and kept until
+    // an edit adds or removes an entry (ForgetMapLookup).
+    const ResourceLookup *mapLookup;
+    // The map as the file held it when it was last read or written, with its
     // lookup. A later load uses it instead of reading the map again only while
     // the file provably has not changed since: the file's stamp was settled
     // (storedProven) and is the same, and no call that may change a file was
-    // made through the platform since (PlatformChangeCount).
+    // made through the platform since (PlatformChangeCount). A map read again
+    // with the same bytes keeps it, check and lookup included.
     uint8_t *storedMap;
-    ResourceLookup *storedLookup;
+    const ResourceLookup *storedLookup;
+    bool storedExact;  // the stored map's bytes are the file's, handle slots too
     FileStamp storedStamp;
     uint64_t storedChanges;
     bool storedProven;
@@ -66,10 +71,18 @@ struct HandleLocation {
 };
 // Searches every open file from the latest. False for null or a Handle in no slot.
 bool FindHandle(Handle h, HandleLocation *where);
+// Tells FindHandle where a Handle was just put into a slot, to look there first.
+void NoteHandlePlace(const HandleLocation &where);
 
 // Starts an operation on a Handle: clears ResourceError and finds h. When h is
 // in no slot, ResourceError becomes failureCode and the result is false.
 bool LocateHandle(Handle h, HandleLocation *where, int16_t failureCode);
+
+// The lookup of the record's map block, kept with the record; null when there
+// is no memory for it. It answers for the block as it stands as long as every
+// edit that adds or removes entries calls ForgetMapLookup.
+const ResourceLookup *MapLookupOf(ResourceFileRecord *record);
+void ForgetMapLookup(ResourceFileRecord *record);
 
 // The Handle in a slot; null when the slot is empty or its Handle is gone.
 Handle SlotHandle(const uint8_t *map, uint32_t ref);
@@ -77,6 +90,20 @@ Handle SlotHandle(const uint8_t *map, uint32_t ref);
 // Reads the map of the open file at path and loads the data of every entry
 // marked preload into its slot. Null when the map cannot be read.
 uint8_t *ReadOpenFileMap(const char *path);
+
+// Reads the map of the record's file, open as file, into the record's stored
+// map: bytes equal to those of the stored map keep it and its lookup, other
+// bytes are checked as any map read from a file is and replace it. The stamp
+// proves nothing afterwards. False, with no stored map kept, when the map
+// cannot be read, is damaged, or there is no memory.
+// fileSize is the file's size when known (else kPlatformFailure).
+bool RefreshStoredMap(ResourceFileRecord *record, FileHandle file, uint32_t fileSize);
+// The size a stamp gives, as PlatformFileSize would give it.
+uint32_t StampedSize(const FileStamp &stamp);
+// Keeps image, the map block that was just written into the record's file,
+// handle slots 0, as its stored map (the record takes the block), with lookup,
+// a lookup of a block laid out as image is; without lookup nothing is kept.
+void KeepWrittenMap(ResourceFileRecord *record, uint8_t *image, const ResourceLookup *lookup);
 
 // Loads the data of (type, id) from the file of the open file record as the
 // file's own map places it. Null when the file or its map cannot be read, the

@@ -18,6 +18,7 @@ Handle LoadIntoSlot(ResourceFileRecord *file, uint32_t typeEntry, uint32_t ref) 
     if (h != nullptr) return h;
     h = LoadStoredResource(file, TypeOf(file->map, typeEntry), RefId(file->map, ref));
     SetRefSlot(file->map, ref, SlotNumber(h));  // 0, an empty slot, for no Handle
+    if (h != nullptr) NoteHandlePlace({file, typeEntry, ref});
     return h;
 }
 

@@ -1,5 +1,7 @@
 #include "resources/resource_data.h"
 
+#include <cstring>
+
 #include "resources/map_block.h"
 #include "resources/picture_image.h"
 #include "support/file_io.h"
@@ -18,6 +20,23 @@ bool LocateDataBlock(FileHandle file, const uint8_t *map, uint32_t ref, uint32_t
 }
 
 namespace {
+
+// The largest block that is read together with its byte count.
+constexpr uint32_t kReadAhead = 32768;
+
+// The bytes from the entry's byte count to the block of the entry behind it in
+// the map, which in a file laid down in map order is where its data ends (only
+// a byte count that fits them is taken from them); 0 when that is no small
+// range of the data area.
+uint32_t ReadAheadFor(const uint8_t *map, uint32_t ref) {
+    int32_t offset = RefDataOffset(map, ref);
+    uint32_t next = ref + kRefEntrySize;
+    if (offset < 0 || next + kRefEntrySize > MapNameListOffset(map)) return 0;
+    int32_t nextOffset = RefDataOffset(map, next);
+    if (nextOffset <= offset || static_cast<uint32_t>(nextOffset) > MapDataLength(map)) return 0;
+    uint32_t span = static_cast<uint32_t>(nextOffset - offset);
+    return span > 4 && span <= kReadAhead + 4 ? span : 0;
+}
 
 Handle LoadPicture(FileHandle file, uint32_t at, uint32_t count) {
     uint8_t *image = static_cast<uint8_t *>(NewPointer(count));
@@ -38,14 +57,42 @@ Handle LoadPlain(FileHandle file, uint32_t at, uint32_t count) {
     return h;
 }
 
+// Reads span bytes from the entry's byte count on and makes the resource from
+// them. False, with nothing made, when the data does not lie inside them; else
+// true, with *h null when there is no memory, the read fails or the data
+// cannot be made into a resource.
+bool LoadInOneRead(FileHandle file, const uint8_t *map, uint32_t type, uint32_t ref, uint32_t span,
+                   Handle *h) {
+    *h = nullptr;
+    auto *bytes = static_cast<uint8_t *>(NewPointer(span));
+    if (bytes == nullptr) return true;
+    uint32_t at = MapDataOffset(map) + static_cast<uint32_t>(RefDataOffset(map, ref));
+    bool read = ReadAt(file, bytes, at, span) == 1;
+    uint32_t count = read ? LoadU32(bytes) : 0;
+    bool done = !read || count <= span - 4;
+    if (read && done && count > 0) {
+        if (IsPictureType(type)) {
+            *h = PictureFromImage(bytes + 4, count);
+        } else if ((*h = NewHandle(static_cast<int32_t>(count))) != nullptr) {
+            std::memcpy(**h, bytes + 4, count);
+        }
+    }
+    DisposePointer(bytes);
+    return done;
+}
+
 }  // namespace
 
 Handle LoadResourceData(FileHandle file, const uint8_t *map, uint32_t type, uint32_t ref) {
     uint32_t at = 0;
     uint32_t count = 0;
-    if (!LocateDataBlock(file, map, ref, &at, &count) || count == 0) return nullptr;
     bool picture = IsPictureType(type);
-    Handle h = picture ? LoadPicture(file, at, count) : LoadPlain(file, at, count);
+    Handle h = nullptr;
+    uint32_t span = ReadAheadFor(map, ref);
+    if (span == 0 || !LoadInOneRead(file, map, type, ref, span, &h)) {
+        if (!LocateDataBlock(file, map, ref, &at, &count) || count == 0) return nullptr;
+        h = picture ? LoadPicture(file, at, count) : LoadPlain(file, at, count);
+    }
     if (h != nullptr && HandleNumber(h) == 0) {
         if (picture) {
             DisposePictureHandle(h);

@@ -20,4 +20,9 @@ bool LocateDataBlock(FileHandle file, const uint8_t *map, uint32_t ref, uint32_t
 // offset is negative, the block runs past the data area, the count is 0, a read
 // fails, a picture is not a bitmap image, or there is no memory (also when the
 // Handle cannot be registered, since only registered Handles go into slots).
+//
+// A block whose data runs to the next entry's block, as blocks laid down one
+// behind the other do, is read with its byte count in one read when it is small
+// enough that copying it costs less than a second read; any other block takes
+// two, as does one that proves longer than that.
 Handle LoadResourceData(FileHandle file, const uint8_t *map, uint32_t type, uint32_t ref);

@@ -67,6 +67,7 @@ void AddResource(Handle h, uint32_t type, int16_t id, const uint8_t *name) {
         SetResourceErrorCode(kDiskFull);
         return;
     }
+    ForgetMapLookup(current);
     if (!AddMapEntry(&current->map, type, id, SlotNumber(h), name))
         SetResourceErrorCode(kCannotAdd);
 }
@@ -88,6 +89,7 @@ void RemoveResource(Handle h) {
     // A picture without a usable bitmap leaves no size to count.
     uint32_t size = 0;
     if (!StoredSize(h, TypeOf(where.file->map, where.typeEntry), &size)) size = 0;
+    ForgetMapLookup(where.file);
     if (!RemoveMapEntry(&where.file->map, where.typeEntry, where.ref)) {
         SetResourceErrorCode(kCannotRemove);
         return;

@@ -38,11 +38,11 @@ bool CheckFileHeader(FileHandle file) {
     return std::memcmp(header, copy, kFileHeaderSize) == 0;
 }
 
-uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header) {
+uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header, uint32_t fileSize) {
     uint8_t headerBytes[kFileHeaderSize];
     if (!ReadAt(file, headerBytes, 0, kFileHeaderSize)) return nullptr;
     DecodeFileHeader(headerBytes, header);
-    uint32_t fileSize = PlatformFileSize(file);
+    if (fileSize == kPlatformFailure) fileSize = PlatformFileSize(file);
     if (fileSize == kPlatformFailure || header->dataOffset != kDataAreaOffset ||
         header->mapLength < minLength ||
         uint64_t{header->dataOffset} + header->dataLength > header->mapOffset ||

@@ -57,8 +57,10 @@ int32_t FormatVersionOfInfo(const uint8_t *info);
 // from NewPointer; *header receives the file header. Null unless the header
 // names data at 256, a map of at least minLength bytes that begins behind the
 // data area and ends inside the file, and the map's first 16 bytes repeat the
-// header; null also when there is no memory.
-uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header);
+// header; null also when there is no memory. fileSize is the file's size when
+// the caller knows it (kPlatformFailure: ask the platform).
+uint8_t *ReadRawMap(FileHandle file, uint32_t minLength, FileHeader *header,
+                    uint32_t fileSize = kPlatformFailure);
 
 bool ReadInfoBlock(FileHandle file, uint8_t *info);
 bool WriteInfoBlock(FileHandle file, const uint8_t *info);

@@ -1,7 +1,9 @@
 #include "resources/write_back.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "resources/block_copier.h"
 #include "resources/map_block.h"
 #include "resources/open_files.h"
 #include "resources/picture_image.h"
@@ -53,28 +55,35 @@ int WriteInPlace(const uint8_t *map, const char *path) {
     return ok ? 1 : 0;
 }
 
-// Copies an entry's data block from the old file to the new one.
-bool CopyStoredEntry(FileHandle source, FileHandle destination, const uint8_t *stored,
-                     const ResourceLookup &lookup, uint32_t type, int16_t id, uint32_t *count) {
-    uint32_t ref = lookup.Find(type, id);
-    uint32_t at = 0;
-    if (ref == 0 || !LocateDataBlock(source, stored, ref, &at, count)) return false;
-    if (*count == 0) return WriteDataBlock(destination, gWritePosition, nullptr, 0);
-    return CopyBetweenFiles(source, at - 4, destination, gWritePosition, *count + 4) == 1;
+// Where the data of each entry of the new file comes from: its block in the old
+// file (the data offset there), its Handle, nothing (a block of 0 bytes), or a
+// block that cannot be (a negative data offset), which fails the copy.
+constexpr int32_t kFromHandle = -1;
+constexpr int32_t kEmptyBlock = -2;
+constexpr int32_t kNoBlock = -3;
+
+// Finds, in the order of the walk over map, where each entry's data comes from:
+// an unchanged entry from the block of its type and id in the map stored in the
+// file, and so does a changed entry whose Handle is gone, rather than lose the
+// data the file holds for it. False when an unchanged entry is missing there.
+bool FindSources(const uint8_t *map, const uint8_t *stored, const ResourceLookup &lookup,
+                 int32_t *sources) {
+    uint32_t i = 0;
+    return ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
+        int32_t &source = sources[i++];
+        bool changed = (RefAttributes(map, ref) & kAttrChanged) != 0;
+        if (changed && SlotHandle(map, ref) != nullptr) {
+            source = kFromHandle;
+            return true;
+        }
+        uint32_t found = lookup.Find(TypeOf(map, typeEntry), RefId(map, ref));
+        source = found == 0 ? kEmptyBlock : std::max(RefDataOffset(stored, found), kNoBlock);
+        return found != 0 || changed;
+    });
 }
 
-// Writes a changed entry's data from its Handle. A changed entry whose Handle is
-// gone keeps the data the file holds for it, if any, rather than lose it.
-bool CopyChangedEntry(FileHandle source, FileHandle destination, const uint8_t *stored,
-                      const ResourceLookup &lookup, uint32_t type, Handle h, int16_t id,
-                      uint32_t *count) {
-    if (h == nullptr) {
-        if (lookup.Find(type, id) != 0) {
-            return CopyStoredEntry(source, destination, stored, lookup, type, id, count);
-        }
-        *count = 0;
-        return WriteDataBlock(destination, gWritePosition, nullptr, 0);
-    }
+// Writes a changed entry's data from its Handle.
+bool WriteFromHandle(FileHandle destination, uint32_t type, Handle h, uint32_t *count) {
     const uint8_t *data = nullptr;
     bool owned = false;
     if (!StoredForm(h, type, &data, count, &owned)) return false;
@@ -84,33 +93,61 @@ bool CopyChangedEntry(FileHandle source, FileHandle destination, const uint8_t *
 }
 
 // Writes every entry's data into the new file from 256 on, without gaps, and
-// points the entries of map (a working copy) at their new places.
+// points the entries of map (a working copy) at their new places. Blocks copied
+// from the old file go through one buffer, those that follow one another there
+// together.
 bool CopyAllData(FileHandle source, FileHandle destination, uint8_t *map) {
     gWritePosition = kDataAreaOffset;
     if (MapTypeCount(map) == 0) return true;
     uint8_t *stored = ReadMapBlock(source);
     if (stored == nullptr) return false;
-    ResourceLookup lookup(stored);
-    bool ok = ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
-        uint32_t type = TypeOf(map, typeEntry);
-        int16_t id = RefId(map, ref);
-        uint32_t count = 0;
-        bool copied;
-        if (RefAttributes(map, ref) & kAttrChanged) {
-            SetRefAttributes(map, ref, RefAttributes(map, ref) & ~kAttrChanged);
-            copied = CopyChangedEntry(source, destination, stored, lookup, type,
-                                      SlotHandle(map, ref), id, &count);
-        } else {
-            copied = CopyStoredEntry(source, destination, stored, lookup, type, id, &count);
-        }
-        uint32_t offset = gWritePosition - kDataAreaOffset;
-        if (!copied || offset > kLargestDataOffset || count > 0xFFFFFFFFu - 4 - gWritePosition) {
-            return false;
-        }
-        SetRefDataOffset(map, ref, offset);
-        gWritePosition += count + 4;
-        return true;
-    });
+    uint32_t entries = 0;
+    ForEachReference(map, [&](uint32_t, uint32_t) { return ++entries != 0; });
+    auto *sources = static_cast<int32_t *>(NewPointer(entries * uint32_t{sizeof(int32_t)}));
+    bool ok = sources != nullptr || entries == 0;
+    {
+        ResourceLookup lookup(stored);
+        ok = ok && FindSources(map, stored, lookup, sources);
+    }
+    BlockCopier copier(source, destination, MapDataOffset(stored),
+                       MapDataOffset(stored) + MapDataLength(stored));
+    // The blocks from the one at i up to the one at sources[chainEnd - 1] follow
+    // one another in the old file, as far as the map tells and the buffer reaches.
+    uint32_t i = 0;
+    uint32_t chainEnd = 0;
+    ok = ok && ForEachReference(map, [&](uint32_t typeEntry, uint32_t ref) {
+             int32_t from = sources[i];
+             SetRefAttributes(map, ref, RefAttributes(map, ref) & ~kAttrChanged);
+             uint32_t count = 0;
+             bool copied = false;
+             if (from == kFromHandle) {
+                 copied = WriteFromHandle(destination, TypeOf(map, typeEntry), SlotHandle(map, ref),
+                                          &count);
+             } else if (from == kEmptyBlock) {
+                 copied = WriteDataBlock(destination, gWritePosition, nullptr, 0);
+             } else if (from >= 0) {
+                 if (i >= chainEnd) {
+                     chainEnd = i + 1;
+                     while (chainEnd < entries && sources[chainEnd] > sources[chainEnd - 1] &&
+                            static_cast<uint32_t>(sources[chainEnd] - from) < kCopyChunk) {
+                         ++chainEnd;
+                     }
+                 }
+                 uint32_t ahead = static_cast<uint32_t>(sources[chainEnd - 1]);
+                 copied = copier.Copy(from, gWritePosition, ahead, &count);
+             }
+             ++i;
+             uint32_t offset = gWritePosition - kDataAreaOffset;
+             if (!copied || offset > kLargestDataOffset ||
+                 count > 0xFFFFFFFFu - 4 - gWritePosition) {
+                 return false;
+             }
+             SetRefDataOffset(map, ref, offset);
+             gWritePosition += count + 4;
+             return true;
+         });
+    ok = ok && copier.Finish();
+    if (sources != nullptr) DisposePointer(sources);
     DisposeMapBlock(stored);
     return ok;
 }
@@ -186,6 +223,16 @@ bool WriteDataBlock(FileHandle file, uint32_t offset, const uint8_t *data, uint3
 }
 
 bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data, uint32_t size) {
+    // A small block goes in one write, its byte count in front.
+    if (size > 0 && size <= kCopyChunk) {
+        auto *block = static_cast<uint8_t *>(NewPointer(size + 4));
+        if (block == nullptr) return false;
+        StoreU32(block, size);
+        std::memcpy(block + 4, data, size);
+        bool ok = UndoableWrite(undo, block, offset, size + 4);
+        DisposePointer(block);
+        return ok;
+    }
     uint8_t count[4];
     StoreU32(count, size);
     if (!UndoableWrite(undo, count, offset, 4)) return false;
@@ -195,10 +242,14 @@ bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data
 bool UndoableWriteHeaderAndMap(FileUndo *undo, const uint8_t *map) {
     uint8_t *image = MapImageForDisk(map);
     if (image == nullptr) return false;
-    bool ok = UndoableWrite(undo, image, MapFileMapOffset(image), MapLength(image)) &&
-              UndoableWrite(undo, image, 0, kFileHeaderSize);
+    bool ok = UndoableWriteMapImage(undo, image);
     DisposePointer(image);
     return ok;
+}
+
+bool UndoableWriteMapImage(FileUndo *undo, const uint8_t *image) {
+    return UndoableWrite(undo, image, MapFileMapOffset(image), MapLength(image)) &&
+           UndoableWrite(undo, image, 0, kFileHeaderSize);
 }
 
 int RewriteNeeded(const char *path) {

@@ -30,3 +30,5 @@ uint32_t CutPointAfterMap(const FileUndo &undo, uint32_t oldMapEnd, const uint8_
 // Writes map (slots as 0) at its map offset and then its header copy at offset 0,
 // through an undo record.
 bool UndoableWriteHeaderAndMap(FileUndo *undo, const uint8_t *map);
+// The same for a map block whose handle slots are 0 already, written as it is.
+bool UndoableWriteMapImage(FileUndo *undo, const uint8_t *image);

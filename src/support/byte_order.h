@@ -6,14 +6,29 @@
 // left and advances only on success.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+// On a little-endian host a field is its bytes as they stand, moved in one
+// piece; elsewhere it is put together byte by byte.
+constexpr bool kLittleEndianHost = std::endian::native == std::endian::little;
+
 inline uint16_t LoadU16(const uint8_t *p) {
+    if constexpr (kLittleEndianHost) {
+        uint16_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 inline uint32_t LoadU32(const uint8_t *p) {
+    if constexpr (kLittleEndianHost) {
+        uint32_t v;
+        std::memcpy(&v, p, sizeof v);
+        return v;
+    }
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -25,10 +40,18 @@ inline int32_t LoadI32(const uint8_t *p) {
 }
 
 inline void StoreU16(uint8_t *p, uint16_t v) {
+    if constexpr (kLittleEndianHost) {
+        std::memcpy(p, &v, sizeof v);
+        return;
+    }
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
 }
 inline void StoreU32(uint8_t *p, uint32_t v) {
+    if constexpr (kLittleEndianHost) {
+        std::memcpy(p, &v, sizeof v);
+        return;
+    }
     p[0] = static_cast<uint8_t>(v);
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);

@@ -53,14 +53,40 @@ int SeekFile(FileHandle file, uint32_t offset) {
     return 1;
 }
 
+FileHandle OpenFileStamped(const char *path, uint32_t disposition, uint32_t access,
+                           FileStamp *stamp, bool *stamped) {
+    *stamped = false;
+    if (path == nullptr) return kInvalidFile;
+    return PlatformFileOpenStamped(path, access, disposition, stamp, stamped);
+}
+
+namespace {
+
+// The result of a transfer at an offset, reported as a seek and then a read or
+// write would be.
+int TransferResult(TransferAt result, uint32_t offset, uint32_t count, uint32_t done,
+                   int32_t failure) {
+    if (result == TransferAt::SeekFailed) return Fail(kErrorSeek, offset);
+    if (result != TransferAt::Done || done != count) return Fail(failure, count);
+    return 1;
+}
+
+}  // namespace
+
 int ReadAt(FileHandle file, void *buffer, uint32_t offset, uint32_t count) {
-    if (!SeekFile(file, offset)) return 0;
-    return ReadExactly(file, buffer, count);
+    if (IsNullFile(file)) return Fail(kErrorBadArgument, offset);
+    if (buffer == nullptr || count == 0) return Fail(kErrorBadArgument, count);
+    uint32_t done = 0;
+    TransferAt result = PlatformFileReadAt(file, offset, buffer, count, &done);
+    return TransferResult(result, offset, count, done, kErrorRead);
 }
 
 int WriteAt(FileHandle file, const void *buffer, uint32_t offset, uint32_t count) {
-    if (!SeekFile(file, offset)) return 0;
-    return WriteExactly(file, buffer, count);
+    if (IsNullFile(file)) return Fail(kErrorBadArgument, offset);
+    if (buffer == nullptr || count == 0) return Fail(kErrorBadArgument, count);
+    uint32_t done = 0;
+    TransferAt result = PlatformFileWriteAt(file, offset, buffer, count, &done);
+    return TransferResult(result, offset, count, done, kErrorWrite);
 }
 
 int CopyBetweenFiles(FileHandle source, uint32_t sourceOffset, FileHandle destination,

@@ -8,6 +8,10 @@
 
 // Opens path; kInvalidFile on failure (nothing is reported).
 FileHandle OpenFileForAccess(const char *path, uint32_t disposition, uint32_t access);
+// Opens path as OpenFileForAccess does and gives the file's stamp with it;
+// *stamped is false when the stamp cannot be had.
+FileHandle OpenFileStamped(const char *path, uint32_t disposition, uint32_t access,
+                           FileStamp *stamp, bool *stamped);
 // Closes file unless it is kNullFile or kInvalidFile.
 void CloseFileHandle(FileHandle file);
 
@@ -20,6 +24,8 @@ int ReadExactly(FileHandle file, void *buffer, uint32_t count);
 int WriteExactly(FileHandle file, const void *buffer, uint32_t count);
 // Moves to offset from the start. 6: null file; 2: the platform failed.
 int SeekFile(FileHandle file, uint32_t offset);
+// Reads or writes exactly count bytes at offset, as a seek and then ReadExactly
+// or WriteExactly would, with their codes; the file position is undefined after.
 int ReadAt(FileHandle file, void *buffer, uint32_t offset, uint32_t count);
 int WriteAt(FileHandle file, const void *buffer, uint32_t offset, uint32_t count);
 

@@ -165,6 +165,36 @@ TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
     }
 }
 
+// A write at an offset beyond the end grows the file, zeros in the gap; a read
+// across the end is short; a handle that names no file fails to reach the
+// offset. An open with its stamp gives the stamp that asking gives.
+TEST_P(PlatformContract, TransfersAtAnOffsetAndStampedOpens) {
+    const std::string path = temp_.File("at.rez");
+    const FileHandle file = Open(path, kGenericReadWrite, kCreateNew);
+    const Bytes pattern = Pattern(100);
+    Write(file, pattern);
+    uint8_t buffer[8] = {};
+    uint32_t done = 0;
+    EXPECT_EQ(platform_->FileWriteAt(file, 120, "abc", 3, &done), TransferAt::Done);
+    EXPECT_EQ(platform_->FileReadAt(file, 118, buffer, 8, &done), TransferAt::Done);
+    EXPECT_EQ(Bytes(buffer, buffer + done), (Bytes{0, 0, 'a', 'b', 'c'}));
+    EXPECT_EQ(platform_->FileReadAt(file, 10, buffer, 2, &done), TransferAt::Done);
+    EXPECT_EQ(Bytes(buffer, buffer + done), Bytes(pattern.begin() + 10, pattern.begin() + 12));
+    EXPECT_EQ(platform_->FileReadAt(kNullFile, 0, buffer, 1, &done), TransferAt::SeekFailed);
+    EXPECT_EQ(platform_->FileWriteAt(kInvalidFile, 0, buffer, 1, &done), TransferAt::SeekFailed);
+    FileStamp asked = {}, given = {};
+    bool stamped = false;
+    ASSERT_TRUE(platform_->FileStampOf(file, &asked));
+    const FileHandle again =
+        platform_->FileOpenStamped(path.c_str(), kGenericRead, kOpenExisting, &given, &stamped);
+    EXPECT_TRUE(stamped && SameFileStamp(asked, given) && given.size == 123);
+    EXPECT_TRUE(platform_->FileClose(again) && platform_->FileClose(file));
+    EXPECT_EQ(platform_->FileOpenStamped(temp_.File("none").c_str(), kGenericRead, kOpenExisting,
+                                         &given, &stamped),
+              kInvalidFile);
+    EXPECT_FALSE(stamped);
+}
+
 // A move never replaces a file, on one file system and between two (where the
 // file is copied); a failed move leaves both names as they were.
 TEST_P(PlatformContract, DeleteAndMove) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/resource_test.h"
+#include "resources/open_files.h"
 
 namespace {
 
@@ -221,6 +222,50 @@ TEST_F(WriteBackTest, TheOnlyCopyUnderTheTemporaryNameIsKept) {
     UpdateResourceFile(ref);
     EXPECT_FALSE(FileExists(path));
     EXPECT_EQ(ReadWholeFile(temp_.File(kTemporaryName)), kept);
+}
+
+// Blocks that follow one another go through the buffer together: two blocks
+// filling all but 2 bytes of it, a block without data, one longer than the
+// buffer, and a block a write moved behind the rest compact to the same
+// resources. A byte count running past the data area refuses the compaction and
+// leaves the file as it was.
+TEST_F(WriteBackTest, BlocksTravelTogetherAndEveryCountIsChecked) {
+    FixtureFile file;
+    file.types = {{kData,
+                   {Res(1, {}, Pattern(99994, 1)), Res(2, {}, Pattern(10, 2)), Res(3, {}, {}),
+                    Res(4, {}, Pattern(150000, 3)), Res(5, {}, Pattern(3, 4))}}};
+    for (const char *variant : {"in order", "moved", "damaged"}) {
+        SCOPED_TRACE(variant);
+        TempDir dir;
+        FixtureFile expected = file;
+        Bytes image = BuildResourceFile(file);
+        if (variant[0] == 'd') PutU32(image, 256 + 100012, 0x00FFFFFF);  // Data 3's count
+        const std::string path = dir.File(kFileName);
+        WriteWholeFile(path, image);
+        const uint16_t ref = Open(path);
+        if (variant[0] == 'm') {
+            Handle h = Get(kData, 2), more = HandleWith({9});
+            ASSERT_EQ(AppendHandle(more, h), 0);
+            DisposeHandle(more);
+            MarkResourceChanged(h);
+            WriteResource(h);
+            ASSERT_EQ(ResourceError(), kResourceOk);
+            expected.types[0].resources[1].data.push_back(9);
+        }
+        const Bytes before = ReadWholeFile(path);
+        SetResourceCompaction(3);
+        const ResourceFileRecord *record = FindFileRecord(ref);
+        EXPECT_EQ(WriteBackResourceFile(record->map, record->path), variant[0] == 'd' ? 0 : 1);
+        const Bytes after = ReadWholeFile(path);
+        if (variant[0] == 'd') {
+            EXPECT_EQ(after, before);
+        } else {
+            ExpectCompacted(after);
+            EXPECT_EQ(FlatResources(Parse(after)), FlatResources(expected));
+        }
+        EXPECT_EQ(ListFolder(dir.path()), kOnlyTheFile);
+        CloseAll();
+    }
 }
 
 // A block may start at 0x7FFFFF, the largest offset an entry holds; a file

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -161,6 +162,46 @@ TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
                 CloseAll();
                 EXPECT_EQ(Content(Parse(ReadWholeFile(path))), expected);
             });
+    }
+}
+
+// Writes in place, one after another, between edits of the map block: the
+// lookup of the block kept from the first write serves the second only while no
+// entry was added or removed, and the entries that stand where the file's do are
+// matched with them in place. Every resource reads back, and so does the file.
+TEST_F(WriteResourceTest, WritesInPlaceBetweenEditsMatchEveryEntry) {
+    const std::function<void(WriteResourceTest *)> edits[] = {
+        [](WriteResourceTest *) {},
+        [](WriteResourceTest *t) { t->Add(Pattern(9, 8), kFsTI, 130, "late"); },
+        [](WriteResourceTest *t) { RemoveResource(t->Get(kFsTI, 128)); },
+        [](WriteResourceTest *t) {
+            RemoveResource(t->Get(kFsTI, 128));
+            t->Add(Pattern(50, 5), kFsTI, 131, "added");
+        },
+    };
+    for (size_t e = 0; e < std::size(edits); ++e) {
+        SCOPED_TRACE(e);
+        const std::string path = OpenBase();
+        for (int round = 0; round < 2; ++round) {
+            if (round == 1) edits[e](this);
+            Handle h = Get(round == 0 ? kSTR : kFsTI, round == 0 ? 1 : 129);
+            (*h)[0] ^= 0x5A;
+            MarkResourceChanged(h);
+            WriteResource(h);
+            ASSERT_EQ(ResourceError(), kResourceOk);
+        }
+        FixtureFile file = Base();
+        std::vector<FixtureResource> &fish = file.types[0].resources;
+        fish[1].data[0] ^= 0x5A;
+        file.types[1].resources[0].data[0] ^= 0x5A;
+        if (e == 1) fish.push_back(Res(130, "late", Pattern(9, 8)));
+        if (e >= 2) fish.erase(fish.begin());
+        if (e == 3) fish.push_back(Res(131, "added", Pattern(50, 5)));
+        const std::vector<FlatResource> expected = Content(file);
+        for (const FlatResource &resource : expected)
+            EXPECT_EQ(BytesOf(Get(resource.type, resource.id)), resource.data) << resource;
+        CloseAll();
+        EXPECT_EQ(Content(Parse(ReadWholeFile(path))), expected);
     }
 }
 

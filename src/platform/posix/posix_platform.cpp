@@ -58,11 +58,16 @@ bool NativePath(const char *path, std::string *out) {
     return TranslatePath(path, out) && !out->empty();
 }
 
-// Moves count bytes between the file position and bytes, looping over partial
-// transfers and interruptions. A read stops early at the end of the file and
-// succeeds; a write that makes no progress fails (the disk is full or the file
-// cannot grow). *done (when given) receives the bytes moved.
-bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, bool reading) {
+// Where a transfer at the file position has no offset of its own.
+constexpr int64_t kFilePosition = -1;
+
+// Moves count bytes between the file, at offset (or at the file position), and
+// bytes, looping over partial transfers and interruptions. A read stops early
+// at the end of the file and succeeds; a write that makes no progress fails
+// (the disk is full or the file cannot grow). *done (when given) receives the
+// bytes moved.
+bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, bool reading,
+              int64_t offset = kFilePosition) {
     uint32_t ignored;
     uint32_t *moved = done != nullptr ? done : &ignored;
     *moved = 0;
@@ -70,8 +75,12 @@ bool Transfer(FileHandle file, uint8_t *bytes, uint32_t count, uint32_t *done, b
     if (count > 0 && bytes == nullptr) return false;
     while (*moved < count) {
         const size_t piece = std::min(count - *moved, kLargestTransfer);
-        const ssize_t n = Retrying([&] {
-            return reading ? read(fd, bytes + *moved, piece) : write(fd, bytes + *moved, piece);
+        const ssize_t n = Retrying([&]() -> ssize_t {
+            uint8_t *at = bytes + *moved;
+            if (offset == kFilePosition)
+                return reading ? read(fd, at, piece) : write(fd, at, piece);
+            const off_t where = static_cast<off_t>(offset + *moved);
+            return reading ? pread(fd, at, piece, where) : pwrite(fd, at, piece, where);
         });
         if (n < 0 || (n == 0 && !reading)) return false;
         if (n == 0) break;  // the end of the file
@@ -101,6 +110,24 @@ bool ChangeTimeSettled(const struct timespec &changed) {
     const int64_t changedAt = int64_t{changed.tv_sec} * 1000000000 + changed.tv_nsec;
     const int64_t nowAt = int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
     return nowAt - changedAt >= granularity + margin;
+}
+
+// A positioned transfer that failed: the failure of a seek when the descriptor
+// cannot be positioned at all, else of the transfer.
+TransferAt FailedAt(FileHandle file) {
+    const int fd = DescriptorOf(file);
+    return fd < 0 || lseek(fd, 0, SEEK_CUR) < 0 ? TransferAt::SeekFailed : TransferAt::Failed;
+}
+
+void StampFrom(const struct stat &status, FileStamp *stamp) {
+    stamp->device = static_cast<uint64_t>(status.st_dev);
+    stamp->file = static_cast<uint64_t>(status.st_ino);
+    stamp->size = static_cast<uint64_t>(status.st_size);
+    stamp->changeSeconds = static_cast<int64_t>(status.st_ctim.tv_sec);
+    stamp->changeNanoseconds = static_cast<uint32_t>(status.st_ctim.tv_nsec);
+    // The clock is read after the file's state, so that a change made after
+    // the query is stamped no earlier than the time compared here.
+    stamp->settled = ChangeTimeSettled(status.st_ctim);
 }
 
 }  // namespace
@@ -164,6 +191,36 @@ namespace {
 class PosixPlatform : public SoftwareGraphics {
   public:
     FileHandle FileOpen(const char *path, uint32_t access, uint32_t disposition) override {
+        return OpenWithStatus(path, access, disposition, nullptr);
+    }
+
+    // The status that the open takes anyway to refuse a folder gives the stamp.
+    FileHandle FileOpenStamped(const char *path, uint32_t access, uint32_t disposition,
+                               FileStamp *stamp, bool *stamped) override {
+        struct stat status;
+        const FileHandle file = OpenWithStatus(path, access, disposition, &status);
+        *stamped = file != kInvalidFile && stamp != nullptr;
+        if (*stamped) StampFrom(status, stamp);
+        return file;
+    }
+
+    TransferAt FileReadAt(FileHandle file, uint32_t offset, void *buffer, uint32_t count,
+                          uint32_t *done) override {
+        return Transfer(file, static_cast<uint8_t *>(buffer), count, done, true, offset)
+                   ? TransferAt::Done
+                   : FailedAt(file);
+    }
+
+    TransferAt FileWriteAt(FileHandle file, uint32_t offset, const void *buffer, uint32_t count,
+                           uint32_t *done) override {
+        auto *bytes = static_cast<uint8_t *>(const_cast<void *>(buffer));
+        return Transfer(file, bytes, count, done, false, offset) ? TransferAt::Done
+                                                                 : FailedAt(file);
+    }
+
+    // Opens path; *status (when asked for) receives the open file's status.
+    static FileHandle OpenWithStatus(const char *path, uint32_t access, uint32_t disposition,
+                                     struct stat *status) {
         std::string native;
         if (!NativePath(path, &native)) return kInvalidFile;
 
@@ -192,8 +249,9 @@ class PosixPlatform : public SoftwareGraphics {
         const int fd = Retrying([&] { return open(native.c_str(), flags, 0644); });
         if (fd < 0) return kInvalidFile;
         // A folder opens for reading on POSIX, but is no file to the system.
-        struct stat status;
-        if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+        struct stat own;
+        if (status == nullptr) status = &own;
+        if (fstat(fd, status) != 0 || S_ISDIR(status->st_mode)) {
             close(fd);
             return kInvalidFile;
         }
@@ -228,14 +286,7 @@ class PosixPlatform : public SoftwareGraphics {
         const int fd = DescriptorOf(file);
         struct stat status;
         if (fd < 0 || stamp == nullptr || fstat(fd, &status) != 0) return false;
-        stamp->device = static_cast<uint64_t>(status.st_dev);
-        stamp->file = static_cast<uint64_t>(status.st_ino);
-        stamp->size = static_cast<uint64_t>(status.st_size);
-        stamp->changeSeconds = static_cast<int64_t>(status.st_ctim.tv_sec);
-        stamp->changeNanoseconds = static_cast<uint32_t>(status.st_ctim.tv_nsec);
-        // The clock is read after the file's state, so that a change made after
-        // this call is stamped no earlier than the time compared here.
-        stamp->settled = ChangeTimeSettled(status.st_ctim);
+        StampFrom(status, stamp);
         return true;
     }
 
