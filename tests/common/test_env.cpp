@@ -11,6 +11,11 @@
 
 #if defined(_WIN32)
 #include <io.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+extern char **environ;
 #endif
 
 namespace fs = std::filesystem;
@@ -112,3 +117,28 @@ void PoolTest::TearDown() {
     EXPECT_EQ(MemoryPoolBlockCount(), baselineBlocks_) << "blocks were not given back";
     MemoryPoolDestroy();
 }
+
+#if !defined(_WIN32)
+ProgramRun RunProgram(std::vector<std::string> arguments, const std::string &folder) {
+    const std::string out = folder + "/out.txt", err = folder + "/err.txt";
+    std::vector<char *> argv;
+    for (std::string &argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ProgramRun run;
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
+        waitpid(pid, &run.status, 0) == pid) {
+        run.status = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    const Bytes o = ReadWholeFile(out), e = ReadWholeFile(err);
+    run.out.assign(o.begin(), o.end());
+    run.err.assign(e.begin(), e.end());
+    return run;
+}
+#endif

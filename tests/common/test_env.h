@@ -38,6 +38,15 @@ bool FileExists(const std::string &path);
 // Names in a folder, sorted.
 std::vector<std::string> ListFolder(const std::string &path);
 
+// Runs a program (arguments[0] is its path) with this process's environment;
+// its exit status (-1 when it did not exit) and what it wrote to standard
+// output and standard error, through files in folder.
+struct ProgramRun {
+    int status = -1;
+    std::string out, err;
+};
+ProgramRun RunProgram(std::vector<std::string> arguments, const std::string &folder);
+
 // Sets an environment variable (unsets it for null) for the life of the
 // object, then puts back what was there.
 class ScopedEnvironment {

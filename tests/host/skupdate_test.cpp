@@ -1,10 +1,7 @@
 // skupdate run as a person runs it: a child process with its own temporary
 // folder, update source and message log, on the demo set.
-#include <fcntl.h>
 #include <png.h>
-#include <spawn.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <map>
@@ -16,17 +13,10 @@
 #include "skupdate/change_report.h"
 #include "skupdate/demo_set.h"
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using Snapshot = std::map<std::string, Bytes>;
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
 
 // The distinct colours of a PNG file of width x height; empty when it does not
 // decode as one.
@@ -62,30 +52,9 @@ std::vector<std::string> ChangesTold(const std::string &out, const std::string &
 
 class SkupdateTest : public ::testing::Test {
   protected:
-    Outcome Skupdate(std::vector<std::string> arguments) {
-        const std::string out = temp_.File("out.txt"), err = temp_.File("err.txt");
+    ProgramRun Skupdate(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), SK_HOST_PROGRAM);
-        std::vector<char *> argv;
-        for (std::string &argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        Outcome run;
-        pid_t pid = 0;
-        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0 &&
-            waitpid(pid, &run.status, 0) == pid) {
-            run.status = WIFEXITED(run.status) ? WEXITSTATUS(run.status) : -1;
-        }
-        posix_spawn_file_actions_destroy(&actions);
-        const Bytes o = ReadWholeFile(out), e = ReadWholeFile(err);
-        run.out.assign(o.begin(), o.end());
-        run.err.assign(e.begin(), e.end());
-        return run;
+        return RunProgram(arguments, temp_.path());
     }
     // A fresh demo set in folder "set", not yet updated: the content files' paths.
     std::vector<std::string> WriteSet() {
@@ -118,7 +87,7 @@ class SkupdateTest : public ::testing::Test {
 // current and changes no byte; the source is never written.
 TEST_F(SkupdateTest, DemoUpdatesEveryFileAndASecondRunFindsThemCurrent) {
     const std::string previews = set_ + "/previews";
-    Outcome run = Skupdate({"demo", set_});
+    ProgramRun run = Skupdate({"demo", set_});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("8 files: 8 updated, 0 already current, 0 failed"), std::string::npos);
     const Snapshot updated = Files(set_);
@@ -154,16 +123,16 @@ TEST_F(SkupdateTest, CheckAndDryRunChangeNothingAndTellWhatTheUpdateDoes) {
         options.insert(options.end(), files.begin(), files.end());
         return options;
     };
-    Outcome check = Skupdate(with({"--check", "--preview", temp_.File("p"), "--size", "7x5"}));
+    ProgramRun check = Skupdate(with({"--check", "--preview", temp_.File("p"), "--size", "7x5"}));
     EXPECT_EQ(check.status, 0) << check.err;
     EXPECT_NE(check.out.find("8 files: 8 need the update, 0 current, 0 failed"), std::string::npos);
     EXPECT_EQ(PngColours(temp_.File("p/reef-aquarium.png"), 7, 5).empty(), false);
-    Outcome dry = Skupdate(with({"--dry-run"}));
+    ProgramRun dry = Skupdate(with({"--dry-run"}));
     EXPECT_EQ(dry.status, 0) << dry.err;
     EXPECT_EQ(Files(set_), before);
 
     const std::string backups = temp_.File("backups");
-    Outcome real = Skupdate(with({"--backup", backups}));
+    ProgramRun real = Skupdate(with({"--backup", backups}));
     EXPECT_EQ(real.status, 0) << real.err;
     const Snapshot after = Files(set_);
     for (const std::string &path : files) {
@@ -175,7 +144,7 @@ TEST_F(SkupdateTest, CheckAndDryRunChangeNothingAndTellWhatTheUpdateDoes) {
         EXPECT_GE(changes.size(), 2u) << name;
         EXPECT_EQ(ChangesTold(dry.out, path + ": "), changes) << name;
     }
-    Outcome again = Skupdate(with({"--backup", backups}));
+    ProgramRun again = Skupdate(with({"--backup", backups}));
     EXPECT_NE(again.out.find("0 updated, 8 already current"), std::string::npos);
     EXPECT_EQ(Files(set_), after);
     for (const auto &[name, bytes] : after)
@@ -209,7 +178,7 @@ TEST_F(SkupdateTest, UsageErrorsAndNoSourceGiveTheirStatus) {
         {{"--source", empty, file}, 3, "no update source: there is no " + empty + "/Updater.rez"},
     };
     for (const auto &row : rows) {
-        const Outcome run = Skupdate(row.arguments);
+        const ProgramRun run = Skupdate(row.arguments);
         EXPECT_EQ(run.status, row.status) << row.says;
         EXPECT_NE((run.out + run.err).find(row.says), std::string::npos) << run.out << run.err;
     }
@@ -221,7 +190,7 @@ TEST_F(SkupdateTest, UsageErrorsAndNoSourceGiveTheirStatus) {
     const int lock =
         open(temp_.File("SKELMORA UPDATER APPLICATION.lock").c_str(), O_CREAT | O_RDWR, 0600);
     ASSERT_EQ(flock(lock, LOCK_EX), 0);
-    const Outcome locked = Skupdate({file});
+    const ProgramRun locked = Skupdate({file});
     close(lock);
     EXPECT_EQ(locked.status, 3);
     EXPECT_NE(locked.err.find("another update is running"), std::string::npos) << locked.err;
@@ -260,7 +229,7 @@ TEST_F(SkupdateTest, BadFilesAreReportedAndTheOthersStillDone) {
         if (row.mode == std::string("--preview")) arguments.push_back(temp_.File("p"));
         arguments.insert(arguments.end(), bad.begin(), bad.end());
         arguments.insert(arguments.end(), {temp_.File("fish.rez"), files[0]});
-        const Outcome run = Skupdate(arguments);
+        const ProgramRun run = Skupdate(arguments);
         EXPECT_EQ(run.status, 1) << row.mode;
         for (const std::string &file : bad)
             EXPECT_NE(run.out.find(file + ": failed: "), std::string::npos) << file << run.out;
@@ -271,7 +240,7 @@ TEST_F(SkupdateTest, BadFilesAreReportedAndTheOthersStillDone) {
     EXPECT_EQ(ReadWholeFile(temp_.File("text.rez")), Bytes(600, 'x'));
 
     const Bytes untouched = ReadWholeFile(files[2]);
-    const Outcome stopped = Skupdate({"--backup", temp_.File("b"), bad[0], files[2]});
+    const ProgramRun stopped = Skupdate({"--backup", temp_.File("b"), bad[0], files[2]});
     EXPECT_EQ(stopped.status, 1);
     EXPECT_NE(stopped.out.find("the run stops here"), std::string::npos) << stopped.out;
     EXPECT_NE(stopped.out.find("2 files: 0 updated, 0 already current, 1 failed, 1 not done"),

@@ -15,34 +15,24 @@
 
 namespace {
 
-struct Result {
-    int status;
-    std::string out;
-};
-
 class Skrez : public ::testing::Test {
   protected:
     // Runs skrez with args (file names given as names in the temporary folder
     // after '@'); every file it names is the same afterwards.
-    Result Run(const std::vector<std::string> &args) {
-        std::string command = SKREZ_PATH;
+    ProgramRun Run(const std::vector<std::string> &args) {
+        std::vector<std::string> words = {SKREZ_PATH};
         std::vector<std::pair<std::string, Bytes>> inputs;
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string &arg = args[i];
-            const std::string word = arg[0] == '@' ? temp_.File(arg.substr(1)) : arg;
+            words.push_back(arg[0] == '@' ? temp_.File(arg.substr(1)) : arg);
             const bool output = i > 0 && args[i - 1] == "-o";
-            if (arg[0] == '@' && !output) inputs.push_back({word, ReadWholeFile(word)});
-            command += " '" + word + "'";
+            if (arg[0] == '@' && !output)
+                inputs.push_back({words.back(), ReadWholeFile(words.back())});
         }
-        FILE *pipe = popen((command + " 2>/dev/null").c_str(), "r");
-        Result result{-1, ""};
-        char buffer[4096];
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            result.out.append(buffer, n);
-        result.status = WEXITSTATUS(pclose(pipe));
+        const ProgramRun run = RunProgram(words, temp_.path());
         for (const auto &[path, bytes] : inputs)
-            EXPECT_EQ(ReadWholeFile(path), bytes) << path << " changed by " << command;
-        return result;
+            EXPECT_EQ(ReadWholeFile(path), bytes) << path << " changed by " << args[0];
+        return run;
     }
     std::string Put(const std::string &name, const Bytes &bytes) {
         WriteWholeFile(temp_.File(name), bytes);
@@ -101,7 +91,7 @@ TEST_F(Skrez, ListsEveryLayoutAndFindsEachPlantedFault) {
             << json;
         EXPECT_NE(Run({"list", file}).out.find("FiVe            7          1  0x00      224  b\n"),
                   std::string::npos);
-        const Result sound = Run({"verify", file});
+        const ProgramRun sound = Run({"verify", file});
         EXPECT_EQ(sound.status, 0);
         EXPECT_NE(sound.out.find(layout == 1500 ? "sound" : "older layout"), std::string::npos);
 
@@ -146,7 +136,7 @@ TEST_F(Skrez, ListsEveryLayoutAndFindsEachPlantedFault) {
         for (const auto &[plant, offset] : faults) {
             Bytes bad = good;
             plant(bad);
-            const Result damaged = Run({"verify", Put("bad.rsrc", bad)});
+            const ProgramRun damaged = Run({"verify", Put("bad.rsrc", bad)});
             EXPECT_EQ(damaged.status, 1) << layout << " at " << offset << "\n" << damaged.out;
             EXPECT_NE(("\n" + damaged.out).find("\nat " + std::to_string(offset) + ": "),
                       std::string::npos)
@@ -215,7 +205,7 @@ TEST_F(Skrez, ExtractsDumpsAndCompares) {
     newer.types[0].resources[0].attributes = 0x02;
     newer.types[0].resources.pop_back();
     newer.types[1].resources.push_back({1, {}, {}});
-    const Result diff = Run({"diff", file, Put("newer.rsrc", BuildResourceFile(newer))});
+    const ProgramRun diff = Run({"diff", file, Put("newer.rsrc", BuildResourceFile(newer))});
     EXPECT_EQ(diff.status, 1);
     EXPECT_EQ(diff.out,
               "changed FAPC 128 \"フィッシュ\": attributes 0x00 -> 0x02; data the same\n"
