@@ -31,8 +31,9 @@ constexpr uint32_t kMessageOk = 0;
 
 // Copies text into a buffer of size bytes, cut to fit.
 void CopyText(char *to, const char *text, size_t size) {
-    std::strncpy(to, text, size - 1);
-    to[size - 1] = '\0';
+    const size_t length = strnlen(text, size - 1);
+    std::memcpy(to, text, length);
+    to[length] = '\0';
 }
 
 void ResetState() {
