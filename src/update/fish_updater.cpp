@@ -64,7 +64,8 @@ int16_t ExtendRecords(uint32_t type) {
 int16_t UpdateFish(uint16_t ref) {
     int16_t status = UpdateFishItems(ref);
     if (status == kStatusOk) status = ExtendFishRecords();
-    if (status == kStatusOk) ExtendEggRecords();
+    // An egg record left short would be read in the new layout all the same.
+    if (status == kStatusOk) status = ExtendEggRecords();
     if (specialFishId == kZidiRuvoId || specialFishId == kDoduroDoruviId) {
         int16_t fishId = specialFishId;
         specialFishId = 0;
