@@ -4,8 +4,8 @@
 // the format kit, independently of the library's own writer.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <stdlib.h>
 #include <malloc.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -28,8 +28,8 @@ std::vector<uint32_t> ListedTypes(const uint8_t *data, size_t size);
 void WalkResources(const std::vector<uint32_t> &types);
 
 // A layout-1500 file image with the unused rest of its info block (bytes 37 to
-// 255) made zero; an image of another layout as it is: the library carries whatever stands there through every rewrite, and
-// the format kit's reader, strict, wants zeros.
+// 255) made zero; an image of another layout as it is: the library carries whatever stands there
+// through every rewrite, and the format kit's reader, strict, wants zeros.
 std::vector<uint8_t> WithoutInfoRest(std::vector<uint8_t> image);
 
 // Aborts with message when condition does not hold: a property the fuzzer found

@@ -120,7 +120,8 @@ uint8_t *RepeatedEntries(const uint8_t *old, uint32_t types, uint32_t typeList, 
         return a.id != b.id ? a.id < b.id : a.sequence < b.sequence;
     });
     for (uint32_t i = 1; i < refs; ++i) {
-        repeated[keys[i].sequence] = keys[i].type == keys[i - 1].type && keys[i].id == keys[i - 1].id;
+        repeated[keys[i].sequence] =
+            keys[i].type == keys[i - 1].type && keys[i].id == keys[i - 1].id;
     }
     DisposePointer(keys);
     return repeated;
@@ -138,9 +139,9 @@ bool CopyOldType(uint8_t **map, const uint8_t *old, const uint8_t *typeEntry, ui
     for (uint32_t i = 0; i < count; ++i, ++*sequence) {
         const uint8_t *entry = run + kV2RefEntrySize * i;
         bool search = repeated == nullptr || repeated[*sequence] != 0;
-        uint32_t ref = AddVersion2ReferenceOf(map, &newType, LoadI16(entry),
-                                              LoadU32(entry + kOldRefSlot), entry + kOldRefName,
-                                              search);
+        uint32_t ref =
+            AddVersion2ReferenceOf(map, &newType, LoadI16(entry), LoadU32(entry + kOldRefSlot),
+                                   entry + kOldRefName, search);
         if (ref == 0) return false;
         // The attributes word and the data offset stand side by side.
         static_assert(kOldRefDataOffset == kOldRefAttributes + 2);

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/fault_platform.h"
 #include "common/test_env.h"
+#include "platform/fault_platform.h"
 #include "resources/handles.h"
 #include "resources/resource_manager.h"
 #include "rezkit/rezkit.h"

@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/fault_platform.h"
 #include "common/resource_test.h"
 #include "picture/palette_mapping.h"
 #include "picture/picture_drawing.h"
 #include "picture/picture_palette.h"
+#include "platform/fault_platform.h"
 #include "resources/picture_image.h"
 #include "skupdater.h"
 #include "support/byte_order.h"

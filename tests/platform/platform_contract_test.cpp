@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fault_platform.h"
 #include "common/test_env.h"
+#include "platform/fault_platform.h"
 #include "platform/platform.h"
 #include "platform/posix/move_file.h"
 

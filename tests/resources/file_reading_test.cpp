@@ -273,9 +273,10 @@ TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(int{row.attributes});
-        const std::string path = Write(
-            "twins.rez", Described({{kFsTI, {Res(5, "a", Text("first")),
-                                             Res(5, "b", Text("second"), row.attributes)}}}));
+        const std::string path =
+            Write("twins.rez", Described({{kFsTI,
+                                           {Res(5, "a", Text("first")),
+                                            Res(5, "b", Text("second"), row.attributes)}}}));
         ASSERT_NE(Open(path), kNoFile);
         EXPECT_EQ(row.second(), Text("first"));
         CloseAll();

@@ -9,8 +9,8 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/fault_platform.h"
 #include "common/test_env.h"
+#include "platform/fault_platform.h"
 #include "support/memory_pool.h"
 #include "support/report_error.h"
 
