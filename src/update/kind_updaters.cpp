@@ -169,15 +169,20 @@ int16_t UpdateLight(uint16_t ref) {
     int16_t status = GetOneResourceChecked(&light, kLightRecord, kLightId);
     if (status != kStatusOk) return status;
     Handle extension = NewHandle(kLightExtensionSize);
-    if (extension != nullptr && AppendHandle(extension, light) == 0) SaveResourceData(light);
+    status = extension == nullptr ? MapResourceError(kMemoryFull)
+                                  : MapResourceError(AppendHandle(extension, light));
+    if (status == kStatusOk) status = SaveResourceData(light);
     DisposeHandle(extension);
     ReleaseOrDispose(light, kLightRecord);
     CopyOneResource(kLightId, kLightHead, sourceRef, ref);
-    return kStatusOk;
+    return status;
 }
 
 int16_t UpdateMrKind(uint16_t ref) {
-    UpdateLight(ref);
+    // A light record left short would be stamped current and read in the new
+    // layout all the same: the update fails instead, and the file is put back.
+    const int16_t status = UpdateLight(ref);
+    if (status != kStatusOk && status != kStatusNotFound) return status;
     StampVersion(ResTypeOf("SmVe"), kFileVersionId, kCurrentVersion);
     return kStatusOk;
 }

@@ -46,7 +46,8 @@ int16_t ExtendFishRecords();
 int16_t ExtendEggRecords();
 
 // The light: its record is extended and its head copied from the update source.
-// The status of the lookup of the light record; nothing changes without it.
+// The status of the lookup of the light record (nothing changes without it),
+// else of its extension.
 int16_t UpdateLight(uint16_t ref);
 // The light and the file's version stamp; not written back. Always 0.
 int16_t UpdateMrKind(uint16_t ref);
