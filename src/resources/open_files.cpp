@@ -410,13 +410,17 @@ int SetConversionPending(const char *path, int32_t on) {
     });
 }
 
-int ConversionPending(const char *path) {
-    bool pending = false;
-    bool read = WithInfoBlock(path, kGenericReadWrite, [&](FileHandle, uint8_t *info) {
-        pending = info[kInfoConversionPending] != 0;
+bool ReadConversionPending(const char *path, bool *pending) {
+    *pending = false;
+    return WithInfoBlock(path, kGenericReadWrite, [&](FileHandle, uint8_t *info) {
+        *pending = info[kInfoConversionPending] != 0;
         return true;
     });
-    return read && pending ? 1 : 0;
+}
+
+int ConversionPending(const char *path) {
+    bool pending = false;
+    return ReadConversionPending(path, &pending) && pending ? 1 : 0;
 }
 
 uint32_t ResourceFileKind(const char *path) {

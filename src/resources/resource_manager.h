@@ -44,6 +44,9 @@ void SetResourceLoad(int32_t flag);
 // The info block of a file on disk, by zero-terminated path.
 int SetConversionPending(const char *path, int32_t on);
 int ConversionPending(const char *path);
+// The flag as ConversionPending reads it, but false when the info block cannot
+// be read, which ConversionPending reports as a flag that is not set.
+bool ReadConversionPending(const char *path, bool *pending);
 uint32_t ResourceFileKind(const char *path);
 
 // Brings a file to layout 1500 (converting older layouts); 1 when it is usable.

@@ -44,7 +44,11 @@ constexpr KindUpdate kKindUpdates[] = {
 int UpdateContentFile(uint32_t kind, const char *path) {
     sourceRef = 0;
     specialFishId = 0;
-    if (ConversionPending(path) == 1) {
+    // A flag that cannot be read is no flag that is not set: the records of a
+    // converted file would be taken for new ones.
+    bool pending = false;
+    if (!ReadConversionPending(path, &pending)) return 0;
+    if (pending) {
         if (ConvertOldRecords(1) == 0 || SetConversionPending(path, 0) == 0) return 0;
     }
     return UpdateByKind(kind, 1);

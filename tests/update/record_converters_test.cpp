@@ -8,6 +8,7 @@
 #include "platform/fault_platform.h"
 #include "support/memory_pool.h"
 #include "update/conversion_log.h"
+#include "update/update_driver.h"
 
 namespace {
 
@@ -165,6 +166,21 @@ TEST_F(RecordConvertersTest, WritesBackOnceCompactedWithoutRecords) {
     file.deadData.clear();
     file.deadBytes = 0;
     EXPECT_EQ(DescribeFile(Parse(ReadWholeFile(path))), DescribeFile(file));
+}
+
+// An update that cannot read the flag does not take the old records for new
+// ones: it fails before it changes anything.
+TEST_F(RecordConvertersTest, AnUnreadableFlagIsNoFlagThatIsNotSet) {
+    const std::string path = WriteOld(Cases());
+    const Bytes before = ReadWholeFile(path);
+    ASSERT_EQ(Open(Write("source.rez", Described({}))), 0);
+    ASSERT_EQ(Open(path), 1);
+    {
+        FaultPlatform fault;
+        fault.FailNth(PlatformOp::Open, 1);
+        EXPECT_EQ(UpdateContentFile(kSkFs, path.c_str()), 0);
+    }
+    EXPECT_EQ(ReadWholeFile(path), before);
 }
 
 // Damaged records are refused whole and stay as they were.
