@@ -11,16 +11,6 @@
 #include "update/update_driver.h"
 #include "update/version_resources.h"
 
-const KindRow kKindTable[kKindRows] = {
-    {ResTypeOf("SkMr"), ResTypeOf("SmVe"), ResTypeOf("SmVe"), 0},
-    {ResTypeOf("Skel"), ResTypeOf("SkVe"), ResTypeOf("SkVe"), 0},
-    {ResTypeOf("SkFs"), ResTypeOf("FiVe"), ResTypeOf("FsTI"), ResTypeOf("FADP")},
-    {ResTypeOf("SkPl"), ResTypeOf("PlVe"), ResTypeOf("PlTI"), ResTypeOf("PLDP")},
-    {ResTypeOf("SkAc"), ResTypeOf("AcVe"), ResTypeOf("AccI"), ResTypeOf("ACDP")},
-    {ResTypeOf("SkFd"), ResTypeOf("FdVe"), ResTypeOf("Fd_I"), ResTypeOf("FDDP")},
-    {ResTypeOf("SkDr"), ResTypeOf("DrVe"), ResTypeOf("DrgI"), ResTypeOf("DRDP")},
-};
-
 UpdateState updateState;
 
 namespace {

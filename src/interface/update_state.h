@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 #include "platform/platform.h"
 #include "resources/handles.h"
+#include "support/byte_order.h"
 
 // Reference numbers of the two files the library opens: the update source,
 // opened first by Register, and the content file opened by Open.
@@ -25,8 +27,16 @@ struct KindRow {
     uint32_t infoType;
     uint32_t pictureType;
 };
-constexpr int32_t kKindRows = 7;
-extern const KindRow kKindTable[kKindRows];
+inline constexpr KindRow kKindTable[] = {
+    {ResTypeOf("SkMr"), ResTypeOf("SmVe"), ResTypeOf("SmVe"), 0},
+    {ResTypeOf("Skel"), ResTypeOf("SkVe"), ResTypeOf("SkVe"), 0},
+    {ResTypeOf("SkFs"), ResTypeOf("FiVe"), ResTypeOf("FsTI"), ResTypeOf("FADP")},
+    {ResTypeOf("SkPl"), ResTypeOf("PlVe"), ResTypeOf("PlTI"), ResTypeOf("PLDP")},
+    {ResTypeOf("SkAc"), ResTypeOf("AcVe"), ResTypeOf("AccI"), ResTypeOf("ACDP")},
+    {ResTypeOf("SkFd"), ResTypeOf("FdVe"), ResTypeOf("Fd_I"), ResTypeOf("FDDP")},
+    {ResTypeOf("SkDr"), ResTypeOf("DrVe"), ResTypeOf("DrgI"), ResTypeOf("DRDP")},
+};
+constexpr int32_t kKindRows = static_cast<int32_t>(std::size(kKindTable));
 
 struct UpdateState {
     int32_t kindIndex;       // row of the kind table chosen by Open; -1 for none
