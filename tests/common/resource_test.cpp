@@ -5,6 +5,7 @@
 
 #include "resources/open_files.h"
 #include "resources/picture_image.h"
+#include "support/fault_run.h"
 #include "support/memory_pool.h"
 
 Bytes Str255Of(const std::string &text) {
@@ -99,27 +100,14 @@ void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &pr
                   const std::function<void()> &attempt,
                   const std::function<void(int kind, bool fired)> &check) {
     for (int kind : kinds) {
-        const char *name =
-            kind == kAllocationFault ? "allocation" : PlatformOpName(static_cast<PlatformOp>(kind));
         bool fired = true;
-        uint32_t n = 1;
-        for (; fired && n < 1000 && !testing::Test::HasFailure(); ++n) {
-            SCOPED_TRACE(testing::Message() << "failing " << name << " " << n);
+        for (uint32_t n = 1; fired && n < 1000 && !testing::Test::HasFailure(); ++n) {
+            SCOPED_TRACE(testing::Message() << "failing " << FaultKindName(kind) << " " << n);
             prepare();
-            {
-                FaultPlatform platform;
-                if (kind == kAllocationFault) {
-                    MemoryPoolFailNth(n);
-                } else {
-                    platform.FailNth(static_cast<PlatformOp>(kind), n);
-                }
-                attempt();
-                fired = platform.Fired() || MemoryPoolFailureFired();
-                MemoryPoolFailNth(0);
-            }
+            fired = RunWithNthFault(kind, n, attempt);
             check(kind, fired);
         }
-        EXPECT_FALSE(fired) << name << ": the fault fires at every call";
+        EXPECT_FALSE(fired) << FaultKindName(kind) << ": the fault fires at every call";
     }
 }
 

@@ -17,6 +17,7 @@
 #include "resources/handles.h"
 #include "resources/resource_manager.h"
 #include "rezkit/rezkit.h"
+#include "support/fault_run.h"
 
 constexpr uint32_t kData = FourCC("DATA");
 constexpr uint32_t kFADP = FourCC("FADP");
@@ -78,19 +79,14 @@ Bytes Bitmap(int32_t width, int32_t height, uint16_t bits);
 // The reference numbers of the open files chain, earliest first.
 std::vector<uint16_t> ChainNumbers();
 
-// The kinds of fault that ForEachFault plants: every kind of platform call, and
-// kAllocationFault for the memory pool.
-constexpr int kAllocationFault = static_cast<int>(PlatformOp::Count);
 constexpr int Op(PlatformOp op) {
     return static_cast<int>(op);
 }
 std::vector<int> AllFaultKinds();
 
-// The standard test of a writer. For every kind and every n = 1, 2, ... until
-// the fault no longer fires: prepare() runs unfaulted, then attempt() runs with
-// the n-th call of that kind failing, then check(kind, fired) looks at what it
-// left.
-// Stops at the first failure of the test.
+// The standard test of a writer. For every kind and n = 1, 2, ... until the
+// fault no longer fires (or the test fails): prepare() runs unfaulted, attempt()
+// with the n-th call of that kind failing, then check(kind, fired).
 void ForEachFault(const std::vector<int> &kinds, const std::function<void()> &prepare,
                   const std::function<void()> &attempt,
                   const std::function<void(int kind, bool fired)> &check);

@@ -308,9 +308,8 @@ INSTANTIATE_TEST_SUITE_P(Platform, PlatformContract, ::testing::Bool(),
                              return std::string(info.param ? "Fault" : "Default");
                          });
 
-// The move for file systems without the kernel's no-replace rename, run here on
-// one that has it: by a hard link for a file, by a look and a rename for a
-// folder (no hard links there).
+// The move for file systems without a no-replace rename: a hard link for a
+// file, a look and a rename for a folder.
 TEST(PosixMove, WithoutTheKernelsNoReplaceRename) {
     TempDir temp;
     WriteWholeFile(temp.File("a"), {1});

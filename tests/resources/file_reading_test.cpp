@@ -117,11 +117,8 @@ TEST_F(ResourceReading, DamagedFilesAreRefusedAndLeftAlone) {
              PutI16(b, strRef + 2, 1);
          }},
     };
-    // 16-bit fields: the type-list and name-list offsets (at the map end, past
-    // it, inside the references, inside the type list); the type count (past
-    // the map, below -1); reference counts (past the map, into the name list,
-    // below -1); run offsets (negative, into the type list, overlapping by one
-    // entry); name offsets (just past the map, negative, shared).
+    // 16-bit fields: list offsets, the type count, reference counts, run and
+    // name offsets, each just out of its place.
     const int64_t overlap = GetI16(good, type0 + 6) + 12, past = map + mapLength - names;
     const int64_t fields[][2] = {{map + 24, mapLength}, {map + 26, mapLength + 1},
                                  {map + 26, 58},        {map + 26, 34},
@@ -249,10 +246,9 @@ TEST_F(ResourceReading, EveryFailedAllocationFailsCleanly) {
     ASSERT_EQ(StartResourceManager(), 0);
 }
 
-// Two entries of one type and id in a hand-made file: the second, however it is
-// loaded (preloaded at open, got once the first was removed, or copied by a
-// compaction while it is marked changed without data in memory), takes the
-// first one's block, as every lookup by type and id finds it.
+// Of two entries of one type and id, the second takes the first one's block
+// however it is loaded: preloaded, got once the first was removed, or copied
+// by a compaction while marked changed without data.
 TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
     const struct {
         uint8_t attributes;
@@ -283,10 +279,9 @@ TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
     }
 }
 
-// Once a file's stamp has settled, a load takes the map kept from the last one
-// and reads only the data; the map is read again when the file changed behind
-// the library's back (another size, or the same size at a later change time),
-// and when the file's stamp cannot be had.
+// Once a file's stamp has settled, a load reads only the data through the kept
+// map; the map is read again when the size or change time differ, or the
+// stamp cannot be had.
 TEST_F(ResourceReading, KeptMapServesOnlyAnUnchangedFile) {
     auto file = [](const char *data, size_t dead) {
         FixtureFile described = Described({{kFsTI, {Res(128, "f", Text(data))}}});

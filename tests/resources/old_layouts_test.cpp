@@ -22,10 +22,9 @@ constexpr uint32_t kSkel = FourCC("Skel");
 const char kFileName[] = "Content.rez";
 const char kTemporaryName[] = "~RES0000.tmp";
 
-// A file of kind Skel whose runs stand out of type-list order, with a name of
-// 70 characters (its length byte says 70), an empty name, handle slots,
-// attributes, a block bigger than one buffer and FsTI 1 twice; in layout 1000
-// the later FsTI 1 replaces the earlier one and a repeated type joins its run.
+// Runs out of type-list order, names of 70 and 0 characters, handle slots,
+// attributes, a block bigger than one buffer, FsTI 1 twice (in layout 1000 the
+// later replaces the earlier) and a repeated type.
 FixtureFile OldFile(int layout) {
     FixtureFile file;
     file.layout = layout;
@@ -47,12 +46,10 @@ FixtureFile OldFile(int layout) {
     return file;
 }
 
-// What converting source must give. The data area is kept byte for byte, so it
-// is given whole as dead data and every entry names its old block. Names are
-// cut to 63 characters and an empty old name is no name. Only the step from
-// layout 1000 merges: a later entry of the same type and id replaces the
-// earlier one in its place. With closed, the handle slots are 0, as the
-// write-back at closing stores them.
+// What converting source must give: the data area byte for byte, each entry
+// naming its old block, names cut to 63 characters (an empty one is none);
+// from layout 1000 a later entry of a type and id replaces the earlier in its
+// place. With closed, the handle slots are 0, as the closing write-back stores.
 FixtureFile Converted(const FixtureFile &source, uint32_t kind, int layout = 1500,
                       bool closed = false) {
     const Bytes bytes = BuildResourceFile(source);
@@ -121,10 +118,9 @@ class OldLayoutsTest : public ResourceFileTest {
     uint32_t baseline_ = 0;
 };
 
-// An old file without types is refused, and so is one that lacks room on the
-// disk for a second copy; otherwise one open converts, replacing a stale
-// temporary file and reading in pieces of at most one buffer, and a second
-// open finds layout 1500 and changes nothing.
+// Refused without types or room for a second copy; else one open converts
+// (over a stale temporary file, in pieces of one buffer) and a second changes
+// nothing.
 TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     for (const FixtureFile &old : {OldFile(1000), OldFile(1100)}) {
         SCOPED_TRACE(old.layout);
@@ -204,9 +200,8 @@ TEST_F(OldLayoutsTest, LimitsOfTheConvertedMap) {
     EXPECT_EQ(UpgradeVersion2Layout(path_.c_str()), 0);
 }
 
-// Each failure leaves the file alone in its folder (as it was, half-way in
-// layout 1100, or converted), which a plain open and close bring to what an
-// unfaulted one gives; or the converted file under the temporary name only.
+// Each failure leaves the file (as it was, in layout 1100, or converted), which
+// an open and close finish, or the converted file under the temporary name.
 TEST_F(OldLayoutsTest, FailureAtEveryCallLeavesAUsableFile) {
     for (int layout : {1000, 1100}) {
         SCOPED_TRACE(layout);

@@ -1,6 +1,4 @@
-// The open files chain (numbers, the current file, duplicate opens, creating,
-// the info block) and access across it (search orders, Handle sharing,
-// release and detach, strings, preloading and load on demand).
+// The open files chain, the info block, and access across the chain.
 #include <gtest/gtest.h>
 
 #include <cstring>

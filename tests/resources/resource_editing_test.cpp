@@ -1,7 +1,5 @@
-// Adding, marking and removing resources of an open file: edits that are
-// refused, the free space each edit needs, and the dead bytes a removal counts.
-// What the map and the file hold after long runs of edits is checked by the
-// session test of write_resource_test.cpp.
+// Edits that are refused, the free space each edit needs, and the dead bytes a
+// removal counts; what edits make of a map is in write_resource_test.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -55,13 +53,11 @@ class FolderPlatform : public FaultPlatform {
     bool tooLong_;
 };
 
-// Refused: adding a Handle that is null, in a map (loaded or added) or not
-// registered, or with no file current; marking or removing a Handle in no map;
-// an edit without memory. Adding needs more free space than the data and a
-// margin (else -34), marking changed the same for the stored size (else -194),
-// which for a picture is its bitmap image; a failed query counts as no room,
-// and without a current file the current folder's disk is asked. A refused
-// edit changes nothing in memory or on disk.
+// Refused, changing nothing: adding a null, mapped or unregistered Handle, or
+// with no file current; marking or removing one in no map; an edit without
+// memory. Adding needs free space for the data and a margin (else -34), marking
+// the same for the stored size (else -194); a failed query is no room, and with
+// no current file the current folder's disk is asked.
 TEST_F(ResourceEditingTest, EditsAreRefusedWithoutChangeOrNeedFreeSpace) {
     FaultPlatform fault;
     Handle added = Filled(4), none = Filled(100), alpha = Get(kFsTI, 128), pict = Get(kPICT, 1);
@@ -150,10 +146,8 @@ TEST_F(ResourceEditingTest, FailedLoadsKeepNothing) {
         });
 }
 
-// A removal leaves the Handle to the caller and counts the bytes of the
-// resource as dead, a picture its stored image; a file that cannot be opened
-// keeps its counter while the removal stands. What else a removal does is
-// checked by the session test.
+// A removal leaves the Handle to the caller and counts the resource's stored
+// bytes as dead; a file that cannot be opened keeps its counter.
 TEST_F(ResourceEditingTest, RemovalCountsItsBytesAsDead) {
     Handle alpha = Get(kFsTI, 128), three = Get(kFsTI, 129);
     FaultPlatform fault;

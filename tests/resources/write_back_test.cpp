@@ -224,11 +224,9 @@ TEST_F(WriteBackTest, TheOnlyCopyUnderTheTemporaryNameIsKept) {
     EXPECT_EQ(ReadWholeFile(temp_.File(kTemporaryName)), kept);
 }
 
-// Blocks that follow one another go through the buffer together: two blocks
-// filling all but 2 bytes of it, a block without data, one longer than the
-// buffer, and a block a write moved behind the rest compact to the same
-// resources. A byte count running past the data area refuses the compaction and
-// leaves the file as it was.
+// Neighbouring blocks share the buffer (near-full, empty, longer than it, moved
+// behind the rest) and compact to the same resources; a byte count past the
+// data area refuses the compaction and leaves the file as it was.
 TEST_F(WriteBackTest, BlocksTravelTogetherAndEveryCountIsChecked) {
     FixtureFile file;
     file.types = {{kData,
@@ -285,10 +283,9 @@ TEST_F(WriteBackTest, DataBeyondTheLargestOffsetIsNotCompacted) {
     EXPECT_EQ(ListFolder(temp_.path()), kOnlyTheFile);
 }
 
-// A write-back (by update or close) whose n-th call of any kind fails leaves
-// the old file or the new one, or the new one under the temporary name when
-// the old one could not be deleted or the new one not renamed; nothing else;
-// and the map in memory fits the file, so the next write-back gives the new one.
+// A write-back failed at any call leaves the old file or the new one (under the
+// temporary name when the old could not go), and a map in memory that fits it,
+// so the next write-back gives the new one.
 TEST_F(WriteBackTest, FailureAtEveryCallLeavesOldOrNewFile) {
     FixtureFile clean = Sample();
     clean.deadBytes = 0;

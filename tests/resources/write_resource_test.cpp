@@ -78,12 +78,10 @@ class WriteResourceTest : public ResourceFileTest {
     }
 };
 
-// Without a fault each write puts exactly its block (byte count and data) over
-// the old block or where the map was, and counts its dead bytes; no other byte
-// in front of the map changes. Then every open, read, write, seek, size query,
-// truncation and allocation in turn fails: a failed write reports failure and
-// leaves the file as it was, and the map in memory still fits the file, so that
-// every resource reads right and the write-back at closing stores each.
+// Each write puts exactly its block over the old one or where the map was and
+// counts its dead bytes; nothing else in front of the map changes. A write
+// failed at any call leaves the file as it was and the map in memory fitting
+// it, so every resource reads right and the closing write-back stores each.
 TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
     FixtureFile grown = Base(), shrunk = Base(), added = Base(), removed = Base();
     Bytes &fish = grown.types[0].resources[0].data;
@@ -162,46 +160,6 @@ TEST_F(WriteResourceTest, WritesLandWhereTheyBelongOrLeaveTheFileAsItWas) {
                 CloseAll();
                 EXPECT_EQ(Content(Parse(ReadWholeFile(path))), expected);
             });
-    }
-}
-
-// Writes in place, one after another, between edits of the map block: the
-// lookup of the block kept from the first write serves the second only while no
-// entry was added or removed, and the entries that stand where the file's do are
-// matched with them in place. Every resource reads back, and so does the file.
-TEST_F(WriteResourceTest, WritesInPlaceBetweenEditsMatchEveryEntry) {
-    const std::function<void(WriteResourceTest *)> edits[] = {
-        [](WriteResourceTest *) {},
-        [](WriteResourceTest *t) { t->Add(Pattern(9, 8), kFsTI, 130, "late"); },
-        [](WriteResourceTest *t) { RemoveResource(t->Get(kFsTI, 128)); },
-        [](WriteResourceTest *t) {
-            RemoveResource(t->Get(kFsTI, 128));
-            t->Add(Pattern(50, 5), kFsTI, 131, "added");
-        },
-    };
-    for (size_t e = 0; e < std::size(edits); ++e) {
-        SCOPED_TRACE(e);
-        const std::string path = OpenBase();
-        for (int round = 0; round < 2; ++round) {
-            if (round == 1) edits[e](this);
-            Handle h = Get(round == 0 ? kSTR : kFsTI, round == 0 ? 1 : 129);
-            (*h)[0] ^= 0x5A;
-            MarkResourceChanged(h);
-            WriteResource(h);
-            ASSERT_EQ(ResourceError(), kResourceOk);
-        }
-        FixtureFile file = Base();
-        std::vector<FixtureResource> &fish = file.types[0].resources;
-        fish[1].data[0] ^= 0x5A;
-        file.types[1].resources[0].data[0] ^= 0x5A;
-        if (e == 1) fish.push_back(Res(130, "late", Pattern(9, 8)));
-        if (e >= 2) fish.erase(fish.begin());
-        if (e == 3) fish.push_back(Res(131, "added", Pattern(50, 5)));
-        const std::vector<FlatResource> expected = Content(file);
-        for (const FlatResource &resource : expected)
-            EXPECT_EQ(BytesOf(Get(resource.type, resource.id)), resource.data) << resource;
-        CloseAll();
-        EXPECT_EQ(Content(Parse(ReadWholeFile(path))), expected);
     }
 }
 
@@ -309,14 +267,11 @@ TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {
     }
 }
 
-// A random session of adds, removals, changes, writes, write-backs and
-// reopenings on one file, against a model of the orders a map keeps (types,
-// and their runs, in the order they were made; entries in the order they were
-// added, an entry added again keeping its place; names in the order they were
-// set) and of the data. After every step the map block in
-// memory, laid over the file's header and data area, must parse strictly and hold the model, data
-// included for every resource not waiting in memory; after every write the file on disk must be
-// exactly that image.
+// Random sessions of edits, writes, write-backs and reopenings against a model
+// of the orders a map keeps (types, runs, entries and names in the order they
+// were made; an entry added again keeps its place) and of the data. After every
+// step the map in memory over the file's data must parse strictly and hold the
+// model; after every write the file must be exactly that image.
 class Session {
   public:
     Session(WriteResourceTest *test, uint32_t seed) : test_(test), random_(seed) {}

@@ -33,6 +33,7 @@
 #include "rezkit/rezkit_diff.h"
 #include "skupdate/demo_set.h"
 #include "skupdater.h"
+#include "support/fault_run.h"
 #include "support/memory_pool.h"
 
 namespace {
@@ -40,10 +41,11 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 // The kinds of fault: the platform calls, then the memory pool's allocations.
-constexpr PlatformOp kPlatformFaults[] = {
-    PlatformOp::Open,   PlatformOp::Read, PlatformOp::Write,    PlatformOp::Seek,
-    PlatformOp::Delete, PlatformOp::Move, PlatformOp::FreeSpace};
-constexpr int kFaultKinds = 8;
+constexpr int kFaultKinds[] = {
+    static_cast<int>(PlatformOp::Open),      static_cast<int>(PlatformOp::Read),
+    static_cast<int>(PlatformOp::Write),     static_cast<int>(PlatformOp::Seek),
+    static_cast<int>(PlatformOp::Delete),    static_cast<int>(PlatformOp::Move),
+    static_cast<int>(PlatformOp::FreeSpace), kAllocationFault};
 constexpr uint32_t kMostRuns = 20000;
 constexpr const char *kTemporaryNames[] = {"~SM12345.tmp", "~RES0000.tmp", "~SMKEEP.tmp"};
 
@@ -129,21 +131,11 @@ bool FaultedRun(const DemoFile &demo, const Bytes &reference, int kind, uint32_t
     for (const char *name : kTemporaryNames)
         unlink((g_folder + "/" + name).c_str());
     Put(path, demo.bytes);
-    const char *kindName = kind < 7 ? PlatformOpName(kPlatformFaults[kind]) : "allocation";
+    const char *kindName = FaultKindName(kind);
     const int descriptors = OpenDescriptors();
     const uint32_t blocks = MemoryPoolBlockCount();
-    bool fired = false;
     int32_t result = 0;
-    {
-        FaultPlatform faults;
-        if (kind < 7)
-            faults.FailNth(kPlatformFaults[kind], n);
-        else
-            MemoryPoolFailNth(n);
-        result = Road(path);
-        fired = kind < 7 ? faults.Fired() : MemoryPoolFailureFired();
-        MemoryPoolFailNth(0);
-    }
+    const bool fired = RunWithNthFault(kind, n, [&] { result = Road(path); });
     if (OpenDescriptors() != descriptors) Fail("a file was left open", demo.name, kindName, n);
     if (MemoryPoolBlockCount() - blocks > referenceGrowth)
         Fail("memory was left allocated", demo.name, kindName, n);
@@ -198,7 +190,7 @@ int main(int argc, char **argv) {
         Road(path);
         const uint32_t referenceGrowth = MemoryPoolBlockCount() - before;
         std::printf("%-28s", demo.name.c_str());
-        for (int kind = 0; kind < kFaultKinds; ++kind) {
+        for (int kind : kFaultKinds) {
             uint32_t n = 1;
             while (n < kMostRuns && FaultedRun(demo, reference, kind, n, referenceGrowth))
                 ++n;

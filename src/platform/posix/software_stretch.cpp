@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/stretch_bounds.h"
 #include "support/byte_order.h"
 
 namespace {
@@ -103,56 +104,39 @@ void DecodeRunLength(const uint8_t *data, uint64_t size, Source *source) {
     }
 }
 
-bool DepthDrawn(uint16_t bits) {
-    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
-// Reads the information header and colour table; false when they do not fit
-// the request's bytes or describe a bitmap that is not drawn.
-bool ReadHeader(const StretchRequest &request, Source *source, uint32_t *compression) {
-    if (request.info == nullptr || request.infoSize < 40) return false;
+// Reads the headers, colour table and pixels of a request whose every promised
+// byte lies inside its blocks; false for a bitmap that is not drawn: sides
+// beyond 32767, compression other than none or 8-bit run-length encoding, bit
+// fields, or more pixels to decode than the limit.
+bool ReadSource(const StretchRequest &request, Source *source) {
+    if (!StretchRequestReadable(request)) return false;
     const uint8_t *info = request.info;
     const uint32_t headerSize = LoadU32(info);
     const int32_t width = LoadI32(info + 4);
     const int64_t height = LoadI32(info + 8);
+    const uint32_t compression = LoadU32(info + 16);
     source->bitCount = LoadU16(info + 14);
-    *compression = LoadU32(info + 16);
-    if (headerSize < 40 || headerSize > request.infoSize || width < 1 || width > kLargestSide ||
-        height == 0 || std::abs(height) > kLargestSide || !DepthDrawn(source->bitCount)) {
-        return false;
-    }
     source->width = width;
     source->height = static_cast<int32_t>(std::abs(height));
     source->bottomUp = height > 0;
-    if (source->bitCount > 8) return true;
-    uint64_t colours = LoadU32(info + 32);
-    if (colours == 0) colours = uint64_t{1} << source->bitCount;
-    if (colours > 256 || headerSize + 4 * colours > request.infoSize) return false;
+    if (width > kLargestSide || source->height > kLargestSide ||
+        (compression != 0 && compression != kRunLength8)) {
+        return false;
+    }
+    uint64_t colours = source->bitCount <= 8 ? LoadU32(info + 32) : 0;
+    if (colours == 0 && source->bitCount <= 8) colours = uint64_t{1} << source->bitCount;
     for (uint64_t i = 0; i < colours; ++i) {
         const uint8_t *entry = info + headerSize + 4 * i;
         source->table[i] = Rgb{entry[2], entry[1], entry[0]};
     }
-    return true;
-}
-
-bool ReadPixels(const StretchRequest &request, uint32_t compression, Source *source) {
-    if (request.bits == nullptr) return false;
     if (compression == kRunLength8) {
-        const uint64_t imageSize = LoadU32(request.info + 20);
-        // The stored image size, when given, may only shorten what the walk reads.
-        const uint64_t available =
-            imageSize != 0 ? std::min<uint64_t>(imageSize, request.bitsSize) : request.bitsSize;
-        if (source->bitCount != 8 || !source->bottomUp ||
-            uint64_t(source->width) * uint64_t(source->height) > kLargestDecode) {
-            return false;
-        }
-        DecodeRunLength(request.bits, available, source);
+        if (uint64_t(width) * uint64_t(source->height) > kLargestDecode) return false;
+        DecodeRunLength(request.bits, LoadU32(info + 20), source);
         return true;
     }
-    if (compression != 0) return false;
-    source->rowBytes = ((uint64_t{source->bitCount} * uint64_t(source->width) + 31) & ~31ull) / 8;
+    source->rowBytes = ((uint64_t{source->bitCount} * uint64_t(width) + 31) & ~31ull) / 8;
     source->rows = request.bits;
-    return source->rowBytes * uint64_t(source->height) <= request.bitsSize;
+    return true;
 }
 
 bool SourceRectInside(const StretchRequest &r, const Source &source) {
@@ -186,11 +170,7 @@ int32_t StretchOntoCanvas(const Canvas &canvas, const StretchRequest &request) {
         return kStretchFailed;
     }
     Source source;
-    uint32_t compression = 0;
-    if (!ReadHeader(request, &source, &compression) || !ReadPixels(request, compression, &source) ||
-        !SourceRectInside(request, source)) {
-        return kStretchFailed;
-    }
+    if (!ReadSource(request, &source) || !SourceRectInside(request, source)) return kStretchFailed;
     if (request.width <= 0 || request.height <= 0) return 0;
     Draw(canvas, request, source);
     return request.sourceHeight;
