@@ -49,7 +49,8 @@ void UnlogLastRecord(Handle log) {
     if (size >= kEntrySize) std::memset(*log + size - kEntrySize, 0, kEntrySize);
 }
 
-void DropConversionLog() {
+bool DropConversionLog() {
     Handle log = nullptr;
-    if (FindConversionLog(&log) && log != nullptr) RemoveResourceChecked(log);
+    if (!FindConversionLog(&log)) return false;
+    return log == nullptr || RemoveResourceChecked(log) == kResourceOk;
 }

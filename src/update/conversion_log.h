@@ -33,5 +33,6 @@ bool LogHolds(Handle log, uint32_t type, int16_t id);
 bool LogRecord(Handle *log, uint32_t type, int16_t id);
 // Takes back the entry that LogRecord made last.
 void UnlogLastRecord(Handle log);
-// Removes the log from the current file, when it has one.
-void DropConversionLog();
+// Removes the log from the current file, when it has one. False when a log
+// stays: it could not be loaded or removed.
+bool DropConversionLog();

@@ -1,6 +1,7 @@
 #include "update/kind_updaters.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "resources/resource_manager.h"
 #include "support/byte_order.h"
@@ -49,6 +50,12 @@ int16_t UpdateItemsAndWriteBack(uint16_t ref, const char (&info)[5], const char 
     return status;
 }
 
+// Stamps the file's own version resource current.
+int16_t StampFile(uint32_t versionType) {
+    const int16_t stamped = StampVersion(versionType, kFileVersionId, kCurrentVersion);
+    return stamped == kStatusLowId ? kStatusOk : stamped;
+}
+
 // The ornament table's picture id for name, or 0 when no row names it.
 int16_t OrnamentPicture(const uint8_t *name) {
     char text[256];
@@ -82,26 +89,36 @@ int16_t ReplaceFromSource(int16_t id, uint32_t type, uint16_t source, uint16_t d
     CurrentFileScope scope(source);
     Handle fresh = nullptr;
     const int16_t found = GetOneResourceChecked(&fresh, type, id);
-    if (found != kStatusOk && found != kStatusUnreadable) {
+    if (found == kStatusNotFound || found == kStatusLowId) {
         ShowStatusMessage(kStatusMissingFromSource);
         return kStatusOk;
     }
-    // The old resource goes only once the new one is in hand.
-    if (found == kStatusUnreadable) return found;
+    // The old resource goes only once the new one is in hand, and the new one
+    // only in place of an old one that could be removed.
+    if (found != kStatusOk) return found;
     UseResourceFile(destination);
     Handle old = nullptr;
-    if (GetOneResourceChecked(&old, type, id) == kStatusOk) RemoveResourceChecked(old);
+    int16_t status = GetOneResourceChecked(&old, type, id);
+    if (status == kStatusOk) status = MapResourceError(RemoveResourceChecked(old));
+    if (status != kStatusOk && status != kStatusNotFound) {
+        ReleaseOrDispose(fresh, type);
+        return status;
+    }
     return CopyOneResource(id, type, source, destination);
 }
 
 int16_t UpdateItems(uint16_t ref, uint32_t infoType, uint32_t pictureType, uint32_t versionType) {
     uint16_t count = CountOneResources(infoType);
     for (uint32_t index = 1; index <= count && index <= INT16_MAX; ++index) {
-        Handle item = GetOneIndexedResource(infoType, static_cast<int16_t>(index));
+        // An item that is listed but cannot be loaded fails the update: left
+        // out, it would never be updated once the file is stamped current.
+        Handle item = nullptr;
+        const int16_t loaded =
+            GetOneIndexedResourceChecked(&item, infoType, static_cast<int16_t>(index));
+        if (loaded != kStatusOk) return loaded == kStatusNotFound ? kStatusUnreadable : loaded;
         int16_t id = 0;
         GetResourceInfo(item, &id, nullptr, nullptr);
         ReleaseResource(item);
-        if (item == nullptr) continue;
         // An item whose new resource cannot be read or put in place stays
         // unstamped, and the update fails, so that the file can be put back and
         // updated again.
@@ -129,7 +146,7 @@ int16_t UpdateDrKind(uint16_t ref) {
 int16_t UpdateAccessories(uint16_t ref) {
     uint16_t count = CountOneResources(kAccessoryHead);
     int16_t status = kStatusOk;
-    for (uint32_t index = 1; index <= count && index <= INT16_MAX; ++index)
+    for (uint32_t index = 1; status == kStatusOk && index <= count && index <= INT16_MAX; ++index)
         status = UpdateAccessory(ref, static_cast<int16_t>(index));
     if (status == kStatusOk) WriteBackCompacted(ref);
     return status;
@@ -146,14 +163,18 @@ int16_t UpdateAccessory(uint16_t ref, int16_t index) {
     LeadingName(accessory, name);
 
     UseResourceFile(sourceRef);
+    // A picture that is there but cannot be had fails the update; only one
+    // that is not there is looked for in the ornament table, or left out.
     Handle picture = nullptr;
-    if (GetNamedResourceChecked(&picture, kAccessoryPicture, name) == kStatusOk) {
+    status = GetNamedResourceChecked(&picture, kAccessoryPicture, name);
+    if (status == kStatusOk) {
         status = TakePicture(ref, picture, id, name);
-    } else if (int16_t pictureId = OrnamentPicture(name); pictureId != 0) {
+    } else if (int16_t pictureId = OrnamentPicture(name); status == kStatusNotFound) {
         UseResourceFile(sourceRef);
-        status = GetOneResourceChecked(&picture, kAccessoryPicture, pictureId) == kStatusOk
-                     ? TakePicture(ref, picture, id, name)
-                     : kStatusOk;
+        status = pictureId == 0 ? kStatusOk
+                                : GetOneResourceChecked(&picture, kAccessoryPicture, pictureId);
+        if (status == kStatusOk && pictureId != 0) status = TakePicture(ref, picture, id, name);
+        if (status == kStatusNotFound) status = kStatusOk;
     }
     ReleaseOrDispose(accessory, kAccessoryHead);
     UseResourceFile(ref);
@@ -174,8 +195,8 @@ int16_t UpdateLight(uint16_t ref) {
     if (status == kStatusOk) status = SaveResourceData(light);
     DisposeHandle(extension);
     ReleaseOrDispose(light, kLightRecord);
-    CopyOneResource(kLightId, kLightHead, sourceRef, ref);
-    return status;
+    const int16_t copied = CopyOneResource(kLightId, kLightHead, sourceRef, ref);
+    return status != kStatusOk || copied == kStatusNotFound ? status : copied;
 }
 
 int16_t UpdateMrKind(uint16_t ref) {
@@ -183,21 +204,21 @@ int16_t UpdateMrKind(uint16_t ref) {
     // layout all the same: the update fails instead, and the file is put back.
     const int16_t status = UpdateLight(ref);
     if (status != kStatusOk && status != kStatusNotFound) return status;
-    StampVersion(ResTypeOf("SmVe"), kFileVersionId, kCurrentVersion);
-    return kStatusOk;
+    return StampFile(ResTypeOf("SmVe"));
 }
 
 int16_t UpdateAquarium(uint16_t ref) {
     aquariumMode = 1;
+    // Each part stops the update at its failure: a part left undone would be
+    // stamped current with the rest, and never updated again.
     int16_t status = UpdateFish(ref);
+    for (int16_t (*part)(uint16_t) : {UpdatePlKind, UpdateAccessories, UpdateFdKind, UpdateDrKind})
+        if (status == kStatusOk) status = part(ref);
     if (status == kStatusOk) {
-        UpdatePlKind(ref);
-        UpdateAccessories(ref);
-        UpdateFdKind(ref);
-        UpdateDrKind(ref);
-        UpdateLight(ref);
-        StampVersion(ResTypeOf("SkVe"), kFileVersionId, kCurrentVersion);
+        status = UpdateLight(ref);
+        if (status == kStatusNotFound) status = kStatusOk;  // an aquarium without lights
     }
+    if (status == kStatusOk) status = StampFile(ResTypeOf("SkVe"));
     aquariumMode = 0;
     return status;
 }

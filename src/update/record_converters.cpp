@@ -23,6 +23,7 @@ bool ReplaceRecord(const RecordLayout &layout, int16_t id, Handle old, Handle *l
     }
     if (!LogRecord(log, layout.type, id)) {
         DisposeHandle(fresh);
+        ReleaseResource(old);
         return false;
     }
     if (RemoveResourceChecked(old) != kResourceOk) {
@@ -77,7 +78,8 @@ int ConvertOldRecords(uint16_t refNum) {
         if (count > INT16_MAX) return 0;
         if (count > 0 && !ConvertRecords(layout, static_cast<int16_t>(count))) return 0;
     }
-    DropConversionLog();
+    // A log left behind would outlive the conversion it records.
+    if (!DropConversionLog()) return 0;
     SetResourceCompaction(3);
     UpdateResourceFile(refNum);
     UseResourceFile(saved);

@@ -99,28 +99,42 @@ bool Sound(Bytes image) {
 // disturbed one kept (an old picture it could not remove): every resource of
 // expected is in actual, and every other resource of actual is one of the
 // original file's.
-bool SameContent(const Bytes &actual, const Bytes &expected, const Bytes &original) {
+// *differences gets what differs.
+bool SameContent(const Bytes &actual, const Bytes &expected, const Bytes &original,
+                 std::string *differences) {
     FixtureFile got, want, old;
-    std::string why;
-    if (!ParseResourceFile(actual, &got, &why) || !ParseResourceFile(expected, &want, &why) ||
-        !ParseResourceFile(original, &old, &why) || got.kind != want.kind ||
-        got.conversionPending != want.conversionPending) {
+    if (!ParseResourceFile(actual, &got, differences) ||
+        !ParseResourceFile(expected, &want, differences) ||
+        !ParseResourceFile(original, &old, differences)) {
         return false;
     }
+    if (got.kind != want.kind || got.conversionPending != want.conversionPending) {
+        *differences = "the info block";
+        return false;
+    }
+    std::vector<ResourceChange> unexplained;
     for (const ResourceChange &change : CompareResources(want, got)) {
-        if (change.kind != ResourceChange::Kind::kAdded) return false;
         const FlatResource *kept = nullptr;
         for (const FlatResource &resource : FlatResources(old))
             if (resource.type == change.type && resource.id == change.id) kept = &resource;
-        if (kept == nullptr || kept->data.size() != change.newSize) return false;
+        if (change.kind != ResourceChange::Kind::kAdded || kept == nullptr ||
+            kept->data.size() != change.newSize) {
+            unexplained.push_back(change);
+        }
     }
-    return true;
+    for (const std::string &line : FormatChanges(unexplained))
+        *differences += "\n      " + line;
+    return unexplained.empty();
 }
 
-void Fail(const std::string &what, const std::string &file, const char *kind, uint32_t n) {
+// Prints the first ten failed checks, or every one when SKFAULTS_SHOW_ALL is set.
+void Fail(const std::string &what, const std::string &file, const char *kind, uint32_t n,
+          const std::string &details = "") {
     ++g_failedChecks[what + " (" + kind + " faults)"];
-    if (++g_failures <= 10)
-        std::printf("  FAILED %s: %s, %s fault at call %u\n", what.c_str(), file.c_str(), kind, n);
+    if (++g_failures <= 10 || std::getenv("SKFAULTS_SHOW_ALL") != nullptr) {
+        std::printf("  FAILED %s: %s, %s fault at call %u%s\n", what.c_str(), file.c_str(), kind, n,
+                    details.c_str());
+    }
 }
 
 // One run with the n-th call of the kind failing; false once the fault no
@@ -151,8 +165,10 @@ bool FaultedRun(const DemoFile &demo, const Bytes &reference, int kind, uint32_t
     if (after.empty() && waiting) return true;  // the finished file under its temporary name
     if (!Sound(after)) Fail("the file is not sound", demo.name, kindName, n);
     Road(path);  // 0 when the faulted run had finished the update already
-    if (!SameContent(Read(path), reference, demo.bytes)) {
-        Fail("updating again does not give the undisturbed result", demo.name, kindName, n);
+    std::string differences;
+    if (!SameContent(Read(path), reference, demo.bytes, &differences)) {
+        Fail("updating again does not give the undisturbed result", demo.name, kindName, n,
+             " (the disturbed update gave " + std::to_string(result) + ")" + differences);
     }
     return true;
 }
