@@ -279,15 +279,6 @@ uint32_t KindOfTypeFlags(uint32_t flags) {
     return kKindUnclassified;
 }
 
-bool ClassifyFileKind(FileHandle file, uint32_t *kind) {
-    FileHeader header;
-    Version2Map map;
-    if (!ReadVersion2Map(file, &header, &map)) return false;
-    *kind = KindOfVersion2Map(map);
-    DisposePointer(map.bytes);
-    return true;
-}
-
 int UpgradeOldestLayout(const char *path) {
     FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericReadWrite);
     if (file == kInvalidFile) return 0;

@@ -19,9 +19,6 @@ int UpgradeOldestLayout(const char *path);
 // file is deleted, a failure leaves it as it was and removes the temporary file;
 // a failed rename after that leaves the converted file under the temporary name.
 int UpgradeVersion2Layout(const char *path);
-// The kind code of an open layout-1100 file, from the resource types it holds.
-// False when its map cannot be read, holds no types or is damaged.
-bool ClassifyFileKind(FileHandle file, uint32_t *kind);
 // The kind code that a set of type flags names.
 uint32_t KindOfTypeFlags(uint32_t flags);
 // The flag of a resource type in the classification, or 0.
