@@ -12,8 +12,7 @@ namespace {
 constexpr uint32_t kLargestPalette = 256;
 
 // Escapes of run-length data: a first byte 0 followed by one of these, or by a
-// count of literal bytes.
-constexpr uint8_t kEndOfLine = 0;
+// count of literal bytes. An end of line (0) maps like a literal run of none.
 constexpr uint8_t kEndOfBitmap = 1;
 constexpr uint8_t kMove = 2;
 
@@ -71,8 +70,6 @@ void MapRunLengthData(uint8_t *data, uint64_t size, const uint8_t *map) {
             i += 2;
         } else if (value == kEndOfBitmap) {
             return;
-        } else if (value == kEndOfLine) {
-            i += 2;
         } else if (value == kMove) {
             i += 4;  // the escape and the two offset bytes
         } else {

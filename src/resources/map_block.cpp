@@ -30,13 +30,13 @@ class ByteClaims {
         uint32_t from = start - base_;
         uint32_t end = from + length;
         // First every word is tested, then set, so that a refused claim adds nothing.
-        for (int pass = 0; pass < 2; ++pass) {
+        for (const bool set : {false, true}) {
             for (uint32_t i = from; i < end;) {
                 uint32_t bit = i & 63;
                 uint32_t take = end - i < 64 - bit ? end - i : 64 - bit;
                 uint64_t mask = (take == 64 ? ~uint64_t{0} : ((uint64_t{1} << take) - 1)) << bit;
-                if (pass == 0 && (bits_[i >> 6] & mask) != 0) return false;
-                if (pass == 1) bits_[i >> 6] |= mask;
+                if (!set && (bits_[i >> 6] & mask) != 0) return false;
+                if (set) bits_[i >> 6] |= mask;
                 i += take;
             }
         }
@@ -72,8 +72,7 @@ bool ValidateReferenceRuns(const uint8_t *map) {
             ok = false;
         } else if (countMinusOne >= 0) {
             int32_t offset = TypeRefListOffset(map, typeEntry);
-            uint64_t start =
-                uint64_t{kTypeListOffset} + static_cast<uint64_t>(offset < 0 ? 0 : offset);
+            uint64_t start = uint64_t{kTypeListOffset} + static_cast<uint64_t>(std::max(offset, 0));
             uint64_t length = uint64_t{kRefEntrySize} * TypeRefCount(map, typeEntry);
             // A negative offset is taken as 0, which lies inside the type list.
             ok = start >= typesEnd && start + length <= nameList &&

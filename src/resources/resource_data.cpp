@@ -67,10 +67,13 @@ bool LoadInOneRead(FileHandle file, const uint8_t *map, uint32_t type, uint32_t 
     auto *bytes = static_cast<uint8_t *>(NewPointer(span));
     if (bytes == nullptr) return true;
     uint32_t at = MapDataOffset(map) + static_cast<uint32_t>(RefDataOffset(map, ref));
-    bool read = ReadAt(file, bytes, at, span) == 1;
-    uint32_t count = read ? LoadU32(bytes) : 0;
-    bool done = !read || count <= span - 4;
-    if (read && done && count > 0) {
+    if (ReadAt(file, bytes, at, span) != 1) {
+        DisposePointer(bytes);
+        return true;
+    }
+    uint32_t count = LoadU32(bytes);
+    bool done = count <= span - 4;
+    if (done && count > 0) {
         if (IsPictureType(type)) {
             *h = PictureFromImage(bytes + 4, count);
         } else if ((*h = NewHandle(static_cast<int32_t>(count))) != nullptr) {

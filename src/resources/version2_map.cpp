@@ -179,10 +179,9 @@ uint8_t *BuildVersion2Map(FileHandle file) {
 uint32_t AddVersion2Type(uint8_t **map, uint32_t type) {
     uint32_t found = FindVersion2Type(*map, type);
     if (found != 0) return found;
-    uint8_t entry[kV2TypeEntrySize];
+    uint8_t entry[kV2TypeEntrySize] = {};
     StoreU32(entry, type);
     StoreI16(entry + 4, -1);
-    StoreU32(entry + 6, 0);
     uint32_t types = TypeCount(*map);
     uint32_t at = kV2TypeListOffset + kV2TypeEntrySize * types;
     if (!Grow(map, entry, at, kV2TypeEntrySize)) return 0;

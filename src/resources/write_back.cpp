@@ -225,11 +225,12 @@ bool WriteDataBlock(FileHandle file, uint32_t offset, const uint8_t *data, uint3
 bool UndoableWriteDataBlock(FileUndo *undo, uint32_t offset, const uint8_t *data, uint32_t size) {
     // A small block goes in one write, its byte count in front.
     if (size > 0 && size <= kCopyChunk) {
-        auto *block = static_cast<uint8_t *>(NewPointer(size + 4));
+        const uint32_t total = size + 4;
+        auto *block = static_cast<uint8_t *>(NewPointer(total));
         if (block == nullptr) return false;
         StoreU32(block, size);
         std::memcpy(block + 4, data, size);
-        bool ok = UndoableWrite(undo, block, offset, size + 4);
+        bool ok = UndoableWrite(undo, block, offset, total);
         DisposePointer(block);
         return ok;
     }

@@ -31,6 +31,7 @@ constexpr int16_t kOldPictureRange = 200;
 // 32-bit 0; every other byte 0.
 constexpr int32_t kRecordExtensionSize = 76;
 constexpr uint32_t kExtensionNames[] = {0, 38};
+constexpr uint8_t kNone[] = {4, 'n', 'o', 'n', 'e'};
 
 // The last id of a run of count ids from first, stopping at 32767.
 int16_t LastOfRun(int16_t first, int16_t count) {
@@ -49,7 +50,7 @@ int16_t ExtendRecords(uint32_t type) {
             status = MapResourceError(kMemoryFull);
         } else {
             for (uint32_t at : kExtensionNames)
-                std::memcpy(*extension + at, "\4none", 5);
+                std::memcpy(*extension + at, kNone, sizeof kNone);
             int16_t appended = AppendHandle(extension, record);
             status = appended == 0 ? SaveResourceData(record) : MapResourceError(appended);
             DisposeHandle(extension);

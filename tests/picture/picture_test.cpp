@@ -399,10 +399,10 @@ TEST_F(PictureTest, TrueColourPicturesKeepTheirColours) {
         {24, wide, shown},
         {32, wide, shown}};
     for (const auto &[bits, pixels, colours] : cases) {
-        Handle picture = PictureHandleOf(BlockOf(BuildBitmapImage(2, 2, bits, {}, pixels)), 40);
-        void *dc = CreateMemoryDC(4, 2, 0);
+        Handle picture = PictureHandleOf(BlockOf(BuildBitmapImage(1, 4, bits, {}, pixels)), 40);
+        void *dc = CreateMemoryDC(2, 8, 0);
         EXPECT_EQ(DrawPicture(dc, picture), 1) << bits;
-        EXPECT_EQ(Mismatches(dc, 4, 2, colours, 2, 2), 0) << bits;
+        EXPECT_EQ(Mismatches(dc, 2, 8, colours, 1, 4), 0) << bits;
         DeleteMemoryDC(dc);
         DisposePictureHandle(picture);
     }

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "common/test_env.h"
 #include "support/memory_pool.h"
@@ -59,6 +61,32 @@ TEST_F(HandlesTest, NumbersNameLiveHandlesOnly) {
     MemoryPoolDestroy();
     ASSERT_TRUE(MemoryPoolCreate(32768));
     EXPECT_EQ(RegisteredHandleCount(), 0u);
+}
+
+// A random life of many Handles: every live one keeps its number and size, a
+// disposed one's number names nothing, through growth and removals of the index.
+TEST_F(HandlesTest, RandomLivesKeepTheRegistryConsistent) {
+    std::mt19937 random(7);
+    std::vector<std::pair<Handle, uint32_t>> live;
+    std::vector<uint32_t> gone;
+    for (int step = 0; step < 6000; ++step) {
+        if (live.empty() || random() % 5 < 3) {
+            Handle h = NewHandle(int32_t(random() % 9));
+            live.push_back({h, HandleNumber(h)});
+        } else {
+            const size_t at = random() % live.size();
+            DisposeHandle(live[at].first);
+            gone.push_back(live[at].second);
+            live.erase(live.begin() + std::ptrdiff_t(at));
+        }
+    }
+    for (const auto &[h, number] : live)
+        ASSERT_TRUE(number != 0 && HandleNumber(h) == number && HandleFromNumber(number) == h);
+    for (uint32_t number : gone)
+        ASSERT_EQ(HandleFromNumber(number), nullptr);
+    EXPECT_EQ(RegisteredHandleCount(), live.size());
+    for (const auto &entry : live)
+        DisposeHandle(entry.first);
 }
 
 // The joined data keeps the destination's number; without memory for the

@@ -15,9 +15,8 @@
 bool PosixRegistryString(const char *name, char *buffer, uint32_t size) {
     const char *value = std::getenv(name);
     if (value == nullptr || value[0] == '\0') return false;
-    const size_t length = std::strlen(value);
-    if (length >= size) return false;
-    std::memcpy(buffer, value, length + 1);
+    if (std::strlen(value) >= size) return false;
+    std::strcpy(buffer, value);
     return true;
 }
 
