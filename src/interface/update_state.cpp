@@ -108,6 +108,8 @@ void FindPicturesAgain() {
 void PutBackFileBeforeUpdate(const char *copyPath) {
     char path[kPathSize];
     CopyText(path, updateState.contentFilePath, sizeof path);
+    // What the failed update loaded from the file goes with the file's content.
+    DisposeLoadedResources(kContentFile, true);
     CloseResourceFile(kContentFile);
     ResetState();
     if (!RestoreKeptCopy(path, copyPath)) return;

@@ -155,6 +155,22 @@ void DetachResource(Handle h) {
     SetRefSlot(map, where.ref, 0);
 }
 
+void DisposeLoadedResources(uint16_t refNum, bool changedToo) {
+    ResourceFileRecord *file = FindFileRecord(refNum);
+    if (file == nullptr) return;
+    uint8_t *map = file->map;
+    for (uint32_t t = 0; t < MapTypeCount(map); ++t) {
+        const uint32_t typeEntry = TypeEntryAt(t);
+        for (uint32_t i = 0; i < TypeRefCount(map, typeEntry); ++i) {
+            const uint32_t ref = RefEntryAt(map, typeEntry, i);
+            Handle h = SlotHandle(map, ref);
+            if (h == nullptr || (!changedToo && (RefAttributes(map, ref) & kAttrChanged))) continue;
+            SetRefSlot(map, ref, 0);
+            DisposeResourceHandle(h, TypeOf(map, typeEntry));
+        }
+    }
+}
+
 int16_t UniqueResourceId(uint32_t type) {
     SetResourceErrorCode(kResourceOk);
     int16_t candidate = kFirstUniqueId;

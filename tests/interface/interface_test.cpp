@@ -233,8 +233,10 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
 
     // A failed update says so, and puts the file back as it was: failing at
     // the first allocation it cannot keep a copy and does not start; failing
-    // later it has changed the file in memory and on disk.
+    // later it has changed the file in memory and on disk. What it loaded goes
+    // once the file is closed, as for any file.
     for (uint32_t n : {1, 12}) {
+        const uint32_t blocks = MemoryPoolBlockCount();
         ASSERT_EQ(Open(second.c_str()), 1);
         MemoryPoolFailNth(n, true);
         EXPECT_EQ(Update(), 0);
@@ -244,6 +246,7 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
                                 Message("SM Updater", "コンバートできませんでした。", 16)}));
         EXPECT_EQ(Picture().first, 1);
         EXPECT_EQ(Close(), 1);
+        EXPECT_EQ(MemoryPoolBlockCount(), blocks) << n;
         EXPECT_EQ(ReadWholeFile(second), secondBefore) << n;
         EXPECT_EQ(ListFolder(temp_.path()).size(), 4u) << "no copy left beside the file";
     }
