@@ -390,19 +390,21 @@ TEST_F(PictureTest, PictureFillsTheClientArea) {
     }
 }
 
-// Pictures of more than 8 bits per pixel are drawn with their own colours.
+// Pictures of more than 8 bits per pixel are drawn with their own colours, at
+// widths from one pixel up.
 TEST_F(PictureTest, TrueColourPicturesKeepTheirColours) {
     const Colours shown = {{0x12, 0x34, 0x56}, {0xFF, 0, 0}, {0, 0xFF, 0}, {0, 0, 0x84}};
     const std::vector<uint32_t> wide = {0x123456, 0xFF0000, 0x00FF00, 0x000084};
-    const std::vector<std::tuple<uint16_t, std::vector<uint32_t>, Colours>> cases = {
-        {16, {0x048A, 0x7C00, 0x03E0, 0x10}, {{0x08, 0x21, 0x52}, shown[1], shown[2], shown[3]}},
-        {24, wide, shown},
-        {32, wide, shown}};
-    for (const auto &[bits, pixels, colours] : cases) {
-        Handle picture = PictureHandleOf(BlockOf(BuildBitmapImage(1, 4, bits, {}, pixels)), 40);
-        void *dc = CreateMemoryDC(2, 8, 0);
+    const std::vector<std::tuple<uint16_t, int32_t, std::vector<uint32_t>, Colours>> cases = {
+        {16, 4, {0x048A, 0x7C00, 0x03E0, 0x10}, {{0x08, 0x21, 0x52}, shown[1], shown[2], shown[3]}},
+        {24, 2, wide, shown},
+        {32, 1, wide, shown}};
+    for (const auto &[bits, width, pixels, colours] : cases) {
+        const Bytes image = BuildBitmapImage(width, 4 / width, bits, {}, pixels);
+        Handle picture = PictureHandleOf(BlockOf(image), 40);
+        void *dc = CreateMemoryDC(8, 8, 0);
         EXPECT_EQ(DrawPicture(dc, picture), 1) << bits;
-        EXPECT_EQ(Mismatches(dc, 2, 8, colours, 1, 4), 0) << bits;
+        EXPECT_EQ(Mismatches(dc, 8, 8, colours, width, 4 / width), 0) << bits;
         DeleteMemoryDC(dc);
         DisposePictureHandle(picture);
     }

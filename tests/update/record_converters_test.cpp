@@ -137,7 +137,8 @@ TEST_F(RecordConvertersTest, ConvertsEveryLayoutOnceAcrossAFailure) {
     EXPECT_EQ(ConvertOldRecords(ref), 0);
     EXPECT_EQ(CurrentResourceFile(), ref);
     FixtureFile file = ExpectRecords(path, damaged, 6);
-    EXPECT_TRUE(Find(file, kConversionLogType, kConversionLogId) != nullptr);
+    const FixtureResource *log = Find(file, kConversionLogType, kConversionLogId);
+    EXPECT_TRUE(log != nullptr && !log->name);
 
     for (FixtureType &type : file.types) {
         for (FixtureResource &r : type.resources)
