@@ -1,7 +1,5 @@
-// Shared support of the Resource Manager tests: a fixture that starts the
-// Resource Manager, writes kit-built files into the test's folder and, at
-// the end, closes every file and disposes every Handle the test took; and small
-// builders of resources, Str255 values, Handles and bitmap images.
+// The Resource Manager tests' fixture (kit-built files in the test's folder,
+// every file and Handle given back at the end) and small builders.
 #pragma once
 
 #include <functional>

@@ -1,6 +1,5 @@
-// Shared test helpers: a private temporary folder per test, whole-file reads and
-// writes that bypass the library, and a fixture that owns the memory pool and
-// checks that a test gives back every block it took.
+// Shared test helpers: temporary folders, whole-file reads and writes that
+// bypass the library, and a fixture that checks every block is given back.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -38,9 +37,8 @@ bool FileExists(const std::string &path);
 // Names in a folder, sorted.
 std::vector<std::string> ListFolder(const std::string &path);
 
-// Runs a program (arguments[0] is its path) with this process's environment;
-// its exit status (-1 when it did not exit) and what it wrote to standard
-// output and standard error, through files in folder.
+// Runs a program (arguments[0] is its path); its exit status (-1 when it did
+// not exit) and its standard output and error, through files in folder.
 struct ProgramRun {
     int status = -1;
     std::string out, err;

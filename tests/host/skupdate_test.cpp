@@ -82,9 +82,8 @@ class SkupdateTest : public ::testing::Test {
                                          {"SKELMORA_DRIVES", nullptr}};
 };
 
-// The demo updates every file of every kind and layout into sound files of the
-// current layout, with previews of real pictures; a second run finds all
-// current and changes no byte; the source is never written.
+// The demo updates every file into a sound current one with a real preview; a
+// second run changes no byte; the source is never written.
 TEST_F(SkupdateTest, DemoUpdatesEveryFileAndASecondRunFindsThemCurrent) {
     const std::string previews = set_ + "/previews";
     ProgramRun run = Skupdate({"demo", set_});
@@ -113,9 +112,8 @@ TEST_F(SkupdateTest, DemoUpdatesEveryFileAndASecondRunFindsThemCurrent) {
         EXPECT_EQ(name.rfind("skupdate-", 0), std::string::npos) << "a private copy left behind";
 }
 
-// --check and --dry-run change no byte; the dry run tells exactly what the
-// real run then changes; --backup keeps the files as they were, and never
-// replaces an earlier backup.
+// --check and --dry-run change no byte, the dry run telling what the real run
+// changes; --backup keeps the files and never replaces an earlier backup.
 TEST_F(SkupdateTest, CheckAndDryRunChangeNothingAndTellWhatTheUpdateDoes) {
     const std::vector<std::string> files = WriteSet();
     const Snapshot before = Files(set_);
@@ -197,10 +195,8 @@ TEST_F(SkupdateTest, UsageErrorsAndNoSourceGiveTheirStatus) {
     EXPECT_EQ(ReadWholeFile(file), before);
 }
 
-// Files that cannot be opened, are no resource files, are damaged or whose
-// update fails are reported, left as they were where the library refused them,
-// and the files behind them are still done; a backup that cannot be made stops
-// the run before its file.
+// Bad files are reported and left as they were, and the files behind them are
+// still done; a backup that cannot be made stops the run before its file.
 TEST_F(SkupdateTest, BadFilesAreReportedAndTheOthersStillDone) {
     const std::vector<std::string> files = WriteSet();
     Bytes damaged = ReadWholeFile(files[1]);

@@ -1,7 +1,6 @@
 // The library as a host sees it: the seven exports, finding the update source,
-// the messages and cursors they show (read back from the message log, where the
-// POSIX stand-ins write them in UTF-8), and the files they leave. Hosts in other
-// processes drive the shared library in tests/host/.
+// the messages and cursors they show (from the message log, in UTF-8), and the
+// files they leave.
 #include <iconv.h>
 
 #include <cstring>
@@ -231,10 +230,8 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
 
     EXPECT_EQ(ReadWholeFile(second), secondBefore);
 
-    // A failed update says so, and puts the file back as it was: failing at
-    // the first allocation it cannot keep a copy and does not start; failing
-    // later it has changed the file in memory and on disk. What it loaded goes
-    // once the file is closed, as for any file.
+    // A failed update says so and puts the file back (failing at once it keeps
+    // no copy and does not start); what it loaded goes when the file is closed.
     for (uint32_t n : {1, 12}) {
         const uint32_t blocks = MemoryPoolBlockCount();
         ASSERT_EQ(Open(second.c_str()), 1);

@@ -19,9 +19,8 @@ namespace {
 
 using Colours = std::vector<FixtureColour>;  // pictures: top row first
 
-// The picture palette as the description orders it: twenty colours of its own,
-// ramps of grey, blue, green and red in steps of 0x11, then the colours whose
-// components are multiples of 0x33, red slowest; no colour is listed twice.
+// The picture palette in order: twenty colours of its own, ramps in steps of
+// 0x11, then multiples of 0x33, red slowest; no colour twice.
 const Colours &PictureColours() {
     static const Colours colours = [] {
         std::vector<uint32_t> rgb;
@@ -143,9 +142,8 @@ Colours EntriesOf(PaletteHandle palette) {
     return colours;
 }
 
-// The palette holds the described colours in order, 256 distinct ones (the
-// description lists none twice); the bitmap it comes from is a 20 x 11 picture
-// of zero pixels with that colour table.
+// The palette holds those 256 colours; its bitmap is a 20 x 11 picture of
+// zero pixels with that table.
 TEST(PicturePalette, HoldsTheDescribedColoursInOrder) {
     LoadPicturePalette();
     const Colours colours = EntriesOf(PicturePalette());
@@ -276,9 +274,8 @@ TEST_F(PictureTest, MappingMakesTableAndPixelsThePalettes) {
     PlatformPaletteDelete(small);
 }
 
-// Run values and literal bytes are mapped; escapes, move offsets, padding and
-// all behind the end of the bitmap are not. The walk, and the drawing, stop at
-// the end of the data, also inside a literal run, a move or a pair.
+// Run values and literals are mapped, escapes, offsets, padding and all behind
+// the end are not; mapping and drawing stop at the end of the data.
 TEST_F(PictureTest, RunLengthMappingKeepsTheEscapes) {
     const Colours table = OddColours(256);
     auto m = [&](uint8_t i) { return NearestIn(PictureColours(), table[i]); };
@@ -328,9 +325,8 @@ TEST_F(PictureTest, DamagedBlocksStayAsTheyAre) {
     }
 }
 
-// An 80 x 60 picture of 16 odd colours (2 at 1 bit per pixel), rows stored
-// bottom first when bottomUp; *shown gets the colours it should show, mapped or
-// its own.
+// An 80 x 60 picture of 16 odd colours (2 at 1 bit); *shown gets the colours
+// it should show.
 Handle Picture(uint16_t bits, bool bottomUp, bool mapped, Colours *shown) {
     const uint32_t colours = bits == 1 ? 2 : 16;
     const Colours table = OddColours(colours);

@@ -1,6 +1,5 @@
-// The drive table of the POSIX stand-ins: parsing SKELMORA_DRIVES, looking up
-// letters, the logical drive mask, and translating Windows paths. (The
-// platform tests show that the table is read from the environment.)
+// The drive table of the POSIX stand-ins: parsing SKELMORA_DRIVES, letters,
+// the logical drive mask, and translating Windows paths.
 #include "platform/posix/drive_table.h"
 
 #include <gtest/gtest.h>

@@ -165,9 +165,8 @@ TEST_P(PlatformContract, ReadWriteSeekSizeAndTruncate) {
     }
 }
 
-// A write at an offset beyond the end grows the file, zeros in the gap; a read
-// across the end is short; a handle that names no file fails to reach the
-// offset. An open with its stamp gives the stamp that asking gives.
+// A write beyond the end grows the file with zeros; a read across the end is
+// short; a stamped open gives the stamp that asking gives.
 TEST_P(PlatformContract, TransfersAtAnOffsetAndStampedOpens) {
     const std::string path = temp_.File("at.rez");
     const FileHandle file = Open(path, kGenericReadWrite, kCreateNew);

@@ -22,9 +22,8 @@ std::string Contents(const void *block, int32_t size) {
 
 using HandlesTest = PoolTest;
 
-// Numbers are nonzero and name live Handles only. NewHandle fails in turn at
-// each allocation: without the master pointer or the data block it gives null;
-// without the registry record an unregistered Handle that is freed all the same.
+// Numbers name live Handles only. Without the master pointer or the data block
+// NewHandle gives null; without the record an unregistered Handle.
 TEST_F(HandlesTest, NumbersNameLiveHandlesOnly) {
     DisposePointer(nullptr);
     EXPECT_EQ(MemoryError(), kMemoryNilFree);

@@ -166,9 +166,8 @@ TEST_F(OpenFiles, SearchOrdersAcrossTheChain) {
     EXPECT_TRUE(NotFound(GetOneIndexedResource(kFsTI, 4)));
 }
 
-// A Get of a loaded resource gives the same Handle until it is released; a
-// detached Handle is the caller's; one marked changed is neither released nor
-// detached. Bytes behind the map survive a file that was only read.
+// A Get gives the same Handle until it is released; a detached one is the
+// caller's; a changed one is neither released nor detached.
 TEST_F(OpenFiles, HandlesAreSharedReleasedAndDetached) {
     const FixtureFile file =
         Described({{kFsTI, {Res(128, "alpha", Text("abc")), Res(129, std::nullopt, Text("wxyz"))}},

@@ -1,6 +1,5 @@
-// Pins the fixture writer against hand-written bytes, and the fixture reader
-// against the writer. Every later test trusts these
-// two, so their bytes are checked here without their own help.
+// Pins the kit's writer against hand-written bytes and its reader against the
+// writer: every other test trusts these two.
 #include "rezkit/rezkit.h"
 
 #include <gtest/gtest.h>
