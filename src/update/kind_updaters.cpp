@@ -169,12 +169,15 @@ int16_t UpdateAccessory(uint16_t ref, int16_t index) {
     status = GetNamedResourceChecked(&picture, kAccessoryPicture, name);
     if (status == kStatusOk) {
         status = TakePicture(ref, picture, id, name);
-    } else if (int16_t pictureId = OrnamentPicture(name); status == kStatusNotFound) {
-        UseResourceFile(sourceRef);
-        status = pictureId == 0 ? kStatusOk
+    } else if (status == kStatusNotFound) {
+        const int16_t pictureId = OrnamentPicture(name);
+        status = pictureId == 0 ? kStatusNotFound
                                 : GetOneResourceChecked(&picture, kAccessoryPicture, pictureId);
-        if (status == kStatusOk && pictureId != 0) status = TakePicture(ref, picture, id, name);
-        if (status == kStatusNotFound) status = kStatusOk;
+        if (status == kStatusOk) {
+            status = TakePicture(ref, picture, id, name);
+        } else if (status == kStatusNotFound) {
+            status = kStatusOk;  // no picture to take
+        }
     }
     ReleaseOrDispose(accessory, kAccessoryHead);
     UseResourceFile(ref);

@@ -83,7 +83,15 @@ int16_t GetOneResourceChecked(Handle *out, uint32_t type, int16_t id) {
 }
 
 int16_t GetNamedResourceChecked(Handle *out, uint32_t type, const uint8_t *name) {
-    return LookupStatus(out, GetNamedResource(type, name));
+    int16_t status = LookupStatus(out, GetNamedResource(type, name));
+    // As for the lookups by id, one that the current file lists is not missing.
+    const ResourceFileRecord *file = CurrentFileRecord();
+    const uint32_t typeEntry = file != nullptr ? FindType(file->map, type) : 0;
+    if (status == kStatusNotFound && typeEntry != 0 && name != nullptr &&
+        FindReferenceByName(file->map, typeEntry, name) != 0) {
+        status = kStatusUnreadable;
+    }
+    return status;
 }
 
 int16_t GetOneIndexedResourceChecked(Handle *out, uint32_t type, int16_t index) {

@@ -37,7 +37,9 @@ int16_t MapResourceError(int16_t error);
 
 // Lookups. *out receives the Handle (null when nothing was found). The result is
 // the translated error, else 3 when nothing was found, else 0. The lookups by id
-// refuse ids below 128 with 24 and *out null, without a lookup.
+// refuse ids below 128 with 24 and *out null, without a lookup. GetOneResource-
+// Checked and GetNamedResourceChecked give 53 for a resource that the current
+// file lists but that cannot be loaded.
 int16_t GetResourceChecked(Handle *out, uint32_t type, int16_t id);
 int16_t GetOneResourceChecked(Handle *out, uint32_t type, int16_t id);
 int16_t GetNamedResourceChecked(Handle *out, uint32_t type, const uint8_t *name);

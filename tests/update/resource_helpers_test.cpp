@@ -54,7 +54,9 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
         FaultPlatform fault;
         fault.FailNth(PlatformOp::Open, 1, true);
         EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10002), kStatusUnreadable);
+        EXPECT_EQ(GetNamedResourceChecked(&h, kFsTI, Str255Of("old").data()), kStatusUnreadable);
     }
+    EXPECT_EQ(GetNamedResourceChecked(&h, kFsTI, Str255Of("new").data()), kStatusNotFound);
     EXPECT_EQ(GetNamedResourceChecked(&h, kFsTI, Str255Of("old").data()), kStatusOk);
     int16_t id = 0;
     uint8_t name[256] = {};
