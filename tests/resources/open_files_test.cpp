@@ -78,14 +78,14 @@ TEST_F(OpenFiles, CreatedFilesAndTheInfoBlock) {
     EXPECT_TRUE(ChainNumbers().empty());
     for (const std::string &where : {path, temp_.File("no/such/folder.rsrc")}) {
         EXPECT_EQ(CreateResourceFile(Str255Of(where).data()), kGenericFailure);
-        EXPECT_EQ(ResourceError(), kCannotCreate);
+        EXPECT_EQ(ResourceError(), -48);
     }
     EXPECT_EQ(ReadWholeFile(path), BuildResourceFile(FixtureFile{}));
     {
         FaultPlatform platform;  // a file that could not be written is taken away
         platform.FailNth(PlatformOp::Write, 1);
         EXPECT_EQ(CreateResourceFile(Str255Of(temp_.File("torn.rsrc")).data()), kGenericFailure);
-        EXPECT_EQ(ResourceError(), kCannotCreate);
+        EXPECT_EQ(ResourceError(), -48);
     }
     EXPECT_FALSE(FileExists(temp_.File("torn.rsrc")));
 

@@ -321,7 +321,7 @@ class Session {
 
     uint32_t Below(size_t n) { return static_cast<uint32_t>(random_() % n); }
     Bytes RandomData() {
-        Bytes data(1 + Below(300));
+        Bytes data(Below(120) == 0 ? 100001 : 1 + Below(300));  // now and then beyond one buffer
         for (uint8_t &byte : data)
             byte = static_cast<uint8_t>(random_());
         return data;
