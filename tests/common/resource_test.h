@@ -41,10 +41,6 @@ Bytes Str255Of(const std::string &text);
 // Four-character types separated by spaces: "PLPC PLDP".
 std::vector<uint32_t> TypeCodes(const std::string &codes);
 
-inline FixtureResource Res(int16_t id, std::optional<std::string> name, Bytes data = {},
-                           uint8_t attributes = 0, uint32_t slot = 0) {
-    return {id, std::move(name), std::move(data), attributes, slot};
-}
 // A file of layout 1500 with these types and otherwise the defaults.
 inline FixtureFile Described(std::vector<FixtureType> types) {
     FixtureFile file;

@@ -20,6 +20,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // A four-character resource type as its 32-bit value, the first character in the
@@ -63,6 +64,16 @@ struct FixtureType {
     uint32_t type = 0;
     std::vector<FixtureResource> resources{};
 };
+
+// Builders for files written by hand: a resource, and a type of resources.
+inline FixtureResource Res(int16_t id, std::optional<std::string> name,
+                           std::vector<uint8_t> data = {}, uint8_t attributes = 0,
+                           uint32_t handleSlot = 0) {
+    return {id, std::move(name), std::move(data), attributes, handleSlot};
+}
+inline FixtureType Type(const char (&code)[5], std::vector<FixtureResource> resources) {
+    return {FourCC(code), std::move(resources)};
+}
 
 // A whole resource file. Fields that a layout does not store are ignored when
 // building it and left at their defaults when parsing it.

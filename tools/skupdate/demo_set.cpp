@@ -43,16 +43,6 @@ class Record {
     Bytes bytes_;
 };
 
-FixtureResource Res(int16_t id, std::optional<std::string> name, Bytes data) {
-    FixtureResource r;
-    r.id = id;
-    r.name = std::move(name);
-    r.data = std::move(data);
-    return r;
-}
-FixtureType Type(const char (&code)[5], std::vector<FixtureResource> resources) {
-    return {FourCC(code), std::move(resources)};
-}
 FixtureFile File(int layout, const char (&kind)[5], std::vector<FixtureType> types) {
     FixtureFile file;
     file.layout = layout;

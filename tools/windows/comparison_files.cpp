@@ -59,18 +59,6 @@ Bytes Named(const std::string &name, size_t size, uint8_t seed) {
     return record;
 }
 
-FixtureResource Res(int16_t id, std::optional<std::string> name, Bytes data) {
-    FixtureResource resource;
-    resource.id = id;
-    resource.name = std::move(name);
-    resource.data = std::move(data);
-    return resource;
-}
-
-FixtureType Type(const char (&code)[5], std::vector<FixtureResource> resources) {
-    return {FourCC(code), std::move(resources)};
-}
-
 FixtureFile File(const char (&kind)[5], std::vector<FixtureType> types, int layout = 1500) {
     FixtureFile file;
     file.kind = FourCC(kind);
