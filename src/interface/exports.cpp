@@ -111,9 +111,7 @@ SK_EXPORT int32_t SK_CALL Open(const char *path) {
 
 SK_EXPORT int32_t SK_CALL Close(void) {
     // What the library loaded from the file belongs to no one once it is closed.
-    // A change not yet written stays for the closing write-back.
-    DisposeLoadedResources(kContentFile, false);
-    CloseResourceFile(kContentFile);
+    CloseResourceFileDisposing(kContentFile);
     DoCommand(kCommandReset, 0, 0, nullptr, nullptr);
     return 1;
 }

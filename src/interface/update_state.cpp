@@ -109,7 +109,7 @@ void PutBackFileBeforeUpdate(const char *copyPath) {
     char path[kPathSize];
     CopyText(path, updateState.contentFilePath, sizeof path);
     // What the failed update loaded from the file goes with the file's content.
-    DisposeLoadedResources(kContentFile, true);
+    DisposeLoadedResources(kContentFile);
     CloseResourceFile(kContentFile);
     ResetState();
     if (!RestoreKeptCopy(path, copyPath)) return;

@@ -155,20 +155,67 @@ void DetachResource(Handle h) {
     SetRefSlot(map, where.ref, 0);
 }
 
-void DisposeLoadedResources(uint16_t refNum, bool changedToo) {
-    ResourceFileRecord *file = FindFileRecord(refNum);
-    if (file == nullptr) return;
+namespace {
+
+struct HeldHandle {
+    Handle h;
+    uint32_t type;
+};
+
+// Calls visit(ref, type) for every entry of the file's map that holds a Handle,
+// of a changed resource or not as changed asks.
+template <typename Visit>
+void ForEachLoaded(ResourceFileRecord *file, bool changed, Visit visit) {
     uint8_t *map = file->map;
     for (uint32_t t = 0; t < MapTypeCount(map); ++t) {
         const uint32_t typeEntry = TypeEntryAt(t);
         for (uint32_t i = 0; i < TypeRefCount(map, typeEntry); ++i) {
             const uint32_t ref = RefEntryAt(map, typeEntry, i);
-            Handle h = SlotHandle(map, ref);
-            if (h == nullptr || (!changedToo && (RefAttributes(map, ref) & kAttrChanged))) continue;
-            SetRefSlot(map, ref, 0);
-            DisposeResourceHandle(h, TypeOf(map, typeEntry));
+            if (SlotHandle(map, ref) != nullptr &&
+                ((RefAttributes(map, ref) & kAttrChanged) != 0) == changed) {
+                visit(ref, TypeOf(map, typeEntry));
+            }
         }
     }
+}
+
+void DisposeLoaded(ResourceFileRecord *file, bool changed) {
+    ForEachLoaded(file, changed, [&](uint32_t ref, uint32_t type) {
+        Handle h = SlotHandle(file->map, ref);
+        SetRefSlot(file->map, ref, 0);
+        DisposeResourceHandle(h, type);
+    });
+}
+
+}  // namespace
+
+void DisposeLoadedResources(uint16_t refNum) {
+    ResourceFileRecord *file = FindFileRecord(refNum);
+    if (file == nullptr) return;
+    DisposeLoaded(file, false);
+    DisposeLoaded(file, true);
+}
+
+void CloseResourceFileDisposing(uint16_t refNum) {
+    ResourceFileRecord *file = FindFileRecord(refNum);
+    if (file == nullptr) return CloseResourceFile(refNum);
+    DisposeLoaded(file, false);
+    // The closing write-back needs the Handles of changed resources, so they are
+    // noted and disposed of once the file is closed. Without memory for the
+    // note they stay allocated, as CloseResourceFile leaves them.
+    uint32_t count = 0;
+    ForEachLoaded(file, true, [&](uint32_t, uint32_t) { ++count; });
+    auto *held = static_cast<HeldHandle *>(NewPointer(count * sizeof(HeldHandle)));
+    uint32_t noted = 0;
+    if (held != nullptr) {
+        ForEachLoaded(file, true, [&](uint32_t ref, uint32_t type) {
+            held[noted++] = {SlotHandle(file->map, ref), type};
+        });
+    }
+    CloseResourceFile(refNum);
+    for (uint32_t i = 0; i < noted; ++i)
+        DisposeResourceHandle(held[i].h, held[i].type);
+    DisposePointer(held);
 }
 
 int16_t UniqueResourceId(uint32_t type) {

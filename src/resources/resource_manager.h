@@ -64,11 +64,14 @@ void GetResourceInfo(Handle h, int16_t *id, uint32_t *type, uint8_t *name);
 int32_t HomeResourceFile(Handle h);
 void ReleaseResource(Handle h);
 void DetachResource(Handle h);
-// Disposes of the Handles that the file's map holds, for a caller that let go
-// of everything it loaded from the file (no one else may hold them). Those
-// marked changed only with changedToo, when their changes are to be dropped.
-// Nothing for an unknown file.
-void DisposeLoadedResources(uint16_t refNum, bool changedToo);
+// Disposes of the Handles that the file's map holds, changes not yet written
+// included, for a caller that let go of everything it loaded from the file (no
+// one else may hold them). Nothing for an unknown file.
+void DisposeLoadedResources(uint16_t refNum);
+// Closes the file as CloseResourceFile does (its changes written back first),
+// then disposes of the Handles its map held: for a caller that holds none of
+// them, as nobody can store or find them once the file is closed.
+void CloseResourceFileDisposing(uint16_t refNum);
 int16_t UniqueResourceId(uint32_t type);
 Handle GetStringResource(int16_t id);
 // Copies the index-th string (from 1; 0 also gives the first) of the 'STR#'

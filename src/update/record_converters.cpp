@@ -38,7 +38,7 @@ bool ReplaceRecord(const RecordLayout &layout, int16_t id, Handle old, Handle *l
         return false;
     }
     WriteResource(fresh);
-    ReleaseResource(fresh);
+    ReleaseOrDispose(fresh, layout.type);
     return true;
 }
 

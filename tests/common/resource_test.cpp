@@ -131,7 +131,7 @@ std::string ResourceFileTest::Write(const std::string &name, const Bytes &bytes)
 
 void ResourceFileTest::CloseAll() {
     while (ResourceFileRecord *last = LastFile(OpenFilesChain()))
-        CloseResourceFile(last->refNum);
+        CloseResourceFileDisposing(last->refNum);
     for (const auto &[h, type] : owned_) {
         if (HandleNumber(h) == 0) continue;
         if (IsPictureType(type)) {

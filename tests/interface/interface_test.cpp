@@ -247,6 +247,12 @@ TEST_F(InterfaceTest, UpdateShowsItsProgressAndPicturesStayLive) {
         EXPECT_EQ(ReadWholeFile(second), secondBefore) << n;
         EXPECT_EQ(ListFolder(temp_.path()).size(), 4u) << "no copy left beside the file";
     }
+    // Nor does a finished update leave anything loaded once the file is closed.
+    const uint32_t blocks = MemoryPoolBlockCount();
+    ASSERT_EQ(Open(second.c_str()), 1);
+    EXPECT_EQ(Update(), 1);
+    EXPECT_EQ(Close(), 1);
+    EXPECT_EQ(MemoryPoolBlockCount(), blocks);
 }
 
 TEST_F(InterfaceTest, RegistrationIsOneAtATime) {

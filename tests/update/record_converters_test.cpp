@@ -97,15 +97,6 @@ class RecordConvertersTest : public ResourceFileTest {
         }
         return Write("content.rez", file);
     }
-    // Takes over the Handles that file ref still holds for the records and the
-    // log: a change that could not be written stays in its slot, where the
-    // file leaves it when it is closed.
-    void TakeLoaded(uint16_t ref, const std::vector<Case> &cases) {
-        UseResourceFile(ref);
-        for (size_t i = 0; i < cases.size(); ++i)
-            Own(GetOneResource(cases[i].type, static_cast<int16_t>(128 + i)), cases[i].type);
-        Own(GetOneResource(kConversionLogType, kConversionLogId), kConversionLogType);
-    }
     // Closes every file and checks that record i of the file holds the new
     // record of cases[i] for i < converted and the old one after it.
     FixtureFile ExpectRecords(const std::string &path, const std::vector<Case> &cases,
@@ -215,28 +206,24 @@ TEST_F(RecordConvertersTest, RefusesRecordsThatDoNotHoldTheirLayout) {
     }
 }
 
-// Whichever allocation fails, running the conversion again after reopening the
-// file gives every record that is left its new layout exactly once.
+// Whichever call fails, running the conversion again after reopening the file
+// gives every record that is left its new layout exactly once.
 TEST_F(RecordConvertersTest, NoRecordIsConvertedTwiceAfterAnyFailure) {
     const std::vector<Case> all = Cases();
     const std::vector<Case> cases = {all[0], all[0], all[4], all[14]};
-    for (uint32_t n = 1;; ++n) {
-        const std::string path = WriteOld(cases);
-        uint16_t ref = Open(path);
-        MemoryPoolFailNth(n);
-        const int converted = ConvertOldRecords(ref);
-        const bool fired = MemoryPoolFailureFired();
-        MemoryPoolFailNth(0);
-        if (!fired) break;
-        if (converted == 0) {
-            TakeLoaded(ref, cases);
+    std::string path;
+    uint16_t ref = 0;
+    int converted = 0;
+    ForEachFault(
+        {Op(PlatformOp::Open), Op(PlatformOp::Read), Op(PlatformOp::Write), kAllocationFault},
+        [&] { ref = Open(path = WriteOld(cases)); }, [&] { converted = ConvertOldRecords(ref); },
+        [&](int, bool) {
             CloseAll();
-            ref = Open(path);
-            EXPECT_EQ(ConvertOldRecords(ref), 1) << n;
-        }
-        TakeLoaded(ref, cases);
-        ExpectRecords(path, cases, cases.size());
-    }
+            if (converted == 0) {
+                EXPECT_EQ(ConvertOldRecords(Open(path)), 1);
+            }
+            ExpectRecords(path, cases, cases.size());
+        });
 }
 
 }  // namespace
