@@ -7,7 +7,8 @@
 #include "update/resource_helpers.h"
 #include "update/version_resources.h"
 
-// Each update sets them before they are read.
+// Each update sets sourceRef and specialFishId when it begins; aquariumMode is 1
+// only while the aquarium's updater runs.
 uint16_t sourceRef;
 uint8_t aquariumMode;
 int16_t specialFishId;
@@ -24,19 +25,17 @@ struct KindUpdate {
     uint32_t kind;
     uint32_t infoType;  // 0: judged by the file's version resource
     uint32_t versionType;
-    bool aquarium;  // the updater runs the other kinds' updaters
-    bool fish;      // the updater may meet a special fish
     int16_t (*updater)(uint16_t refNum);
 };
 
 constexpr KindUpdate kKindUpdates[] = {
-    {ResTypeOf("SkDr"), ResTypeOf("DrgI"), ResTypeOf("DrVe"), false, false, UpdateDrKind},
-    {ResTypeOf("SkAc"), ResTypeOf("AccI"), ResTypeOf("AcVe"), false, false, UpdateAccessories},
-    {ResTypeOf("SkFd"), ResTypeOf("Fd_I"), ResTypeOf("FdVe"), false, false, UpdateFdKind},
-    {ResTypeOf("SkFs"), ResTypeOf("FsTI"), ResTypeOf("FiVe"), false, true, UpdateFish},
-    {ResTypeOf("SkPl"), ResTypeOf("PlTI"), ResTypeOf("PlVe"), false, false, UpdatePlKind},
-    {ResTypeOf("SkMr"), 0, ResTypeOf("SmVe"), false, false, UpdateMrKind},
-    {ResTypeOf("Skel"), 0, ResTypeOf("SkVe"), true, true, UpdateAquarium},
+    {ResTypeOf("SkDr"), ResTypeOf("DrgI"), ResTypeOf("DrVe"), UpdateDrKind},
+    {ResTypeOf("SkAc"), ResTypeOf("AccI"), ResTypeOf("AcVe"), UpdateAccessories},
+    {ResTypeOf("SkFd"), ResTypeOf("Fd_I"), ResTypeOf("FdVe"), UpdateFdKind},
+    {ResTypeOf("SkFs"), ResTypeOf("FsTI"), ResTypeOf("FiVe"), UpdateFish},
+    {ResTypeOf("SkPl"), ResTypeOf("PlTI"), ResTypeOf("PlVe"), UpdatePlKind},
+    {ResTypeOf("SkMr"), 0, ResTypeOf("SmVe"), UpdateMrKind},
+    {ResTypeOf("Skel"), 0, ResTypeOf("SkVe"), UpdateAquarium},
 };
 
 }  // namespace
@@ -55,11 +54,8 @@ int UpdateContentFile(uint32_t kind, const char *path) {
 }
 
 int UpdateByKind(uint32_t kind, uint16_t refNum) {
-    aquariumMode = 0;
     for (const KindUpdate &row : kKindUpdates) {
         if (row.kind != kind) continue;
-        aquariumMode = row.aquarium;
-        if (row.fish) specialFishId = 0;
         bool current = row.infoType != 0 ? ItemNeedsUpdate(row.infoType, row.versionType) == 0
                                          : CheckVersion(row.versionType, kFileVersionId) != 0;
         if (current) return 1;

@@ -7,7 +7,8 @@
 //  - a run whose fault never fired reported success and left exactly the file
 //    that an undisturbed run leaves;
 //  - otherwise the file is still there and sound (the old file, or a sound step
-//    on the way), or the finished file waits under its temporary name;
+//    on the way), or the finished file waits under its temporary name; when
+//    the run reported success, it holds the content an undisturbed run gives;
 //  - running the update again, undisturbed, gives the content that an
 //    undisturbed run gives (where the blocks stand aside, and old resources
 //    that a disturbed run could not remove kept): a failure loses nothing and
@@ -167,8 +168,11 @@ bool FaultedRun(const DemoFile &demo, const Bytes &reference, int kind, uint32_t
         waiting = waiting || access((g_folder + "/" + name).c_str(), F_OK) == 0;
     if (after.empty() && waiting) return true;  // the finished file under its temporary name
     if (!Sound(after)) Fail("the file is not sound", demo.name, kindName, n);
-    Road(path);  // 0 when the faulted run had finished the update already
     std::string differences;
+    if (result == 1 && !SameContent(after, reference, demo.bytes, &differences))
+        Fail("a disturbed update reported success unfinished", demo.name, kindName, n, differences);
+    differences.clear();
+    Road(path);  // 0 when the faulted run had finished the update already
     if (!SameContent(Read(path), reference, demo.bytes, &differences)) {
         Fail("updating again does not give the undisturbed result", demo.name, kindName, n,
              " (the disturbed update gave " + std::to_string(result) + ")" + differences);
