@@ -115,7 +115,7 @@ int16_t UpdateItems(uint16_t ref, uint32_t infoType, uint32_t pictureType, uint3
         Handle item = nullptr;
         const int16_t loaded =
             GetOneIndexedResourceChecked(&item, infoType, static_cast<int16_t>(index));
-        if (loaded != kStatusOk) return loaded == kStatusNotFound ? kStatusUnreadable : loaded;
+        if (loaded != kStatusOk) return kStatusUnreadable;
         int16_t id = 0;
         GetResourceInfo(item, &id, nullptr, nullptr);
         ReleaseResource(item);

@@ -17,6 +17,7 @@
 #include "resources/open_files.h"
 #include "resources/picture_image.h"
 #include "support/byte_order.h"
+#include "support/memory_pool.h"
 
 namespace {
 
@@ -206,6 +207,21 @@ TEST_F(WriteResourceTest, WriteFollowsTheMapOfTheFile) {
     moved.types[0].resources[1] = Res(129, std::nullopt, BytesOf(h));
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(moved));
     EXPECT_EQ(BytesOf(Get(kSTR, 1)), Pattern(12, 4));
+}
+
+// The lookup of the map block by type and id serves one write after another,
+// and is made again once an entry is added.
+TEST_F(WriteResourceTest, TheMapLookupLastsUntilAnEntryIsAdded) {
+    OpenBase();
+    ResourceFileRecord *record = FindFileRecord(CurrentResourceFile());
+    MapLookupOf(record);
+    uint64_t allocations = MemoryPoolAllocationCount();
+    MapLookupOf(record);
+    EXPECT_EQ(MemoryPoolAllocationCount(), allocations);
+    Add(Pattern(4), kWnew, 3, "new");
+    allocations = MemoryPoolAllocationCount();
+    MapLookupOf(record);
+    EXPECT_GT(MemoryPoolAllocationCount(), allocations);
 }
 
 // Two resources marked together and written one after the other: the first
