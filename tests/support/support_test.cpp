@@ -145,6 +145,7 @@ TEST(MemoryPool, LifecycleZeroFillLimitsAndPlannedFailures) {
         blocks.push_back(static_cast<uint8_t *>(MemoryPoolAllocate(size)));
         ASSERT_NE(blocks.back(), nullptr) << size;
         EXPECT_EQ(MemoryPoolBlockSize(blocks.back()), size);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(blocks.back()) % 16, 0u) << "aligned as malloc's";
         const uint32_t probe = size < 100 ? size : 100;
         EXPECT_EQ(Bytes(blocks.back(), blocks.back() + probe), Bytes(probe, 0)) << size;
         std::memset(blocks.back(), 0xA5, probe);
