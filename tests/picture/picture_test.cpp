@@ -525,6 +525,19 @@ TEST(SoftwareStretch, ClipsAndRefuses) {
         EXPECT_EQ(Mismatches(dc, 4, 4, want, 4, 4), 0) << y;
         DeleteMemoryDC(dc);
     }
+    // Run-length data, bottom row first: a run of one, a literal of three and
+    // its pad, an end of line, a delta, a run of two, the end; skipped pixels
+    // take index 0.
+    const Bytes runs = {1, 2, 0, 3, 3, 1, 2, 0, 0, 0, 0, 2, 1, 0, 2, 3, 0, 1};
+    Bytes rleInfo = info;
+    PutU32(rleInfo, 16, 1), PutU32(rleInfo, 20, uint32_t(runs.size()));
+    void *rleDc = CreateMemoryDC(4, 2, 0);
+    EXPECT_EQ(
+        PlatformBitmapStretch(rleDc, {0, 0, 4, 2, 0, 0, 4, 2, runs.data(), uint32_t(runs.size()),
+                                      rleInfo.data(), 56, kRgbColours, kSourceCopy}),
+        2);
+    EXPECT_EQ(Mismatches(rleDc, 4, 2, {table[0], c, c, table[0], b, c, a, b}, 4, 2), 0);
+    DeleteMemoryDC(rleDc);
     using Edit = void (*)(StretchRequest &, Bytes &);
     const std::vector<std::tuple<const char *, int32_t, Edit>> cases = {
         {"1 x 32767", 32767, [](auto &r, auto &b) { Rle(r, b, 1, 32767); }},
