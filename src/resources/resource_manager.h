@@ -92,6 +92,6 @@ void SetResourceCompaction(int32_t mode);
 // Write-back of a whole file: 1 when the file on disk matches the map block.
 // map is the map block of a file in the open files chain and path its path.
 int WriteBackResourceFile(uint8_t *map, const char *path);
-int RewriteNeeded(const char *path);
+bool RewriteNeeded(const char *path);
 int GetFreeDiskSpace(const char *path, uint64_t *freeBytes);
 int GetOpenFileSize(FileHandle file, uint32_t *size);

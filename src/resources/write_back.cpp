@@ -253,16 +253,16 @@ bool UndoableWriteMapImage(FileUndo *undo, const uint8_t *image) {
            UndoableWrite(undo, image, 0, kFileHeaderSize);
 }
 
-int RewriteNeeded(const char *path) {
+bool RewriteNeeded(const char *path) {
     if (CompactionMode() == kCompactionForced) {
         SetCompactionMode(0);
-        return 1;
+        return true;
     }
     FileHandle file = OpenFileForAccess(path, kOpenExisting, kGenericRead);
-    if (file == kInvalidFile) return 0;
+    if (file == kInvalidFile) return false;
     uint8_t info[kInfoBlockSize];
     uint32_t size = 0;
-    int needed = 0;
+    bool needed = false;
     if (ReadInfoBlock(file, info)) {
         int32_t dead = LoadI32(info + kInfoDeadBytes);
         if (dead != 0 && GetOpenFileSize(file, &size)) {

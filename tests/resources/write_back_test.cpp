@@ -307,6 +307,7 @@ TEST_F(WriteBackTest, FailureAtEveryCallLeavesOldOrNewFile) {
             std::unique_ptr<TempDir> dir;
             std::string path;
             uint16_t ref = kNoFile;
+            int result = 0;
             Bytes old;
             ForEachFault(
                 AllFaultKinds(),
@@ -317,12 +318,16 @@ TEST_F(WriteBackTest, FailureAtEveryCallLeavesOldOrNewFile) {
                     change();
                     old = ReadWholeFile(path);
                 },
-                [&] { closing ? CloseResourceFile(ref) : UpdateResourceFile(ref); },
+                [&] {
+                    if (closing) return CloseResourceFile(ref);
+                    result = WriteBackResourceFile(FindFileRecord(ref)->map, path.c_str());
+                },
                 [&](int kind, bool fired) {
                     const std::string temporary = dir->File(kTemporaryName);
                     const bool here = FileExists(path), left = FileExists(temporary);
                     const Bytes after = here ? ReadWholeFile(path) : Bytes{};
                     EXPECT_TRUE(!here || after == old || after == now);
+                    EXPECT_TRUE(closing || result == 0 || after == now) << "a success";
                     EXPECT_TRUE(!left || ReadWholeFile(temporary) == now);
                     if (left) {
                         EXPECT_TRUE(here ? after == old && kind == Op(PlatformOp::Delete)
