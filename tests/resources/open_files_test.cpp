@@ -144,6 +144,9 @@ TEST_F(OpenFiles, SearchOrdersAcrossTheChain) {
     GetResource(kFsTI, 999);  // a failure for the next call to clear
     EXPECT_EQ(UniqueResourceId(kFsTI), 1282);
     EXPECT_EQ(UniqueResourceId(FourCC("none")), 1280);
+    GetResource(kFsTI, 999);
+    UpdateResourceFile(0);
+    EXPECT_EQ(ResourceError(), kResourceOk);
     EXPECT_EQ(ResourceError(), kResourceOk);
     ASSERT_EQ(Open(Write("c", Described({{kSTR, {Res(1280, {}, Text("x"))}}}))), 2);
     for (uint16_t current : {2, 0, 1}) {
