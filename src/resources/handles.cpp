@@ -121,36 +121,25 @@ bool RebuildIndex(uint32_t records) {
     return true;
 }
 
+// Every record is in the index, which exists whenever the registry holds one.
 HandleRecord *FindRecord(Handle h) {
     Records();
-    if (registry.indexComplete) {
-        uint32_t mask = registry.capacity - 1;
-        for (uint32_t at = HandleSlotOf(h, registry.capacity); registry.index[at].byHandle;
-             at = (at + 1) & mask) {
-            if (registry.index[at].byHandle->handle == h) return registry.index[at].byHandle;
-        }
-        return nullptr;
-    }
-    for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
-        HandleRecord *record = reinterpret_cast<HandleRecord *>(node);
-        if (record->handle == h) return record;
+    if (!registry.indexComplete) return nullptr;
+    uint32_t mask = registry.capacity - 1;
+    for (uint32_t at = HandleSlotOf(h, registry.capacity); registry.index[at].byHandle;
+         at = (at + 1) & mask) {
+        if (registry.index[at].byHandle->handle == h) return registry.index[at].byHandle;
     }
     return nullptr;
 }
 
 HandleRecord *FindRecordByNumber(uint32_t number) {
     Records();
-    if (registry.indexComplete) {
-        uint32_t mask = registry.capacity - 1;
-        for (uint32_t at = NumberSlotOf(number, registry.capacity); registry.index[at].byNumber;
-             at = (at + 1) & mask) {
-            if (registry.index[at].byNumber->number == number) return registry.index[at].byNumber;
-        }
-        return nullptr;
-    }
-    for (ListNode *node = Records()->first; node != nullptr; node = node->next) {
-        HandleRecord *record = reinterpret_cast<HandleRecord *>(node);
-        if (record->number == number) return record;
+    if (!registry.indexComplete) return nullptr;
+    uint32_t mask = registry.capacity - 1;
+    for (uint32_t at = NumberSlotOf(number, registry.capacity); registry.index[at].byNumber;
+         at = (at + 1) & mask) {
+        if (registry.index[at].byNumber->number == number) return registry.index[at].byNumber;
     }
     return nullptr;
 }
@@ -186,10 +175,8 @@ uint32_t FreshNumber() {
 // Enters a record in the list and the index. The index grows by doubling when
 // it would be more than half full, and is built again after it was dropped.
 // When that needs memory that cannot be had, the record is not entered and the
-// result is false; with listOnly it is entered all the same, and lookups walk
-// the list until the index is built again.
-bool EnterRecord(HandleRecord *record, Handle h, int32_t size, uint32_t number,
-                 bool listOnly = false) {
+// result is false.
+bool EnterRecord(HandleRecord *record, Handle h, int32_t size, uint32_t number) {
     record->handle = h;
     record->size = size;
     record->number = number;
@@ -198,24 +185,19 @@ bool EnterRecord(HandleRecord *record, Handle h, int32_t size, uint32_t number,
     record->inSlot = registry.numbersWrapped;
     ListHeader *list = Records();
     bool indexed = registry.indexComplete && 2 * (registry.records + 1) <= registry.capacity;
-    if (!indexed && !RebuildIndex(registry.records + 1)) {
-        if (!listOnly) return false;
-        DropIndex();
-    }
-    if (registry.indexComplete) IndexPut(registry.index, registry.capacity, record);
+    if (!indexed && !RebuildIndex(registry.records + 1)) return false;
+    IndexPut(registry.index, registry.capacity, record);
     ListInsert(list, &record->link, list->last);
     ++registry.records;
     return true;
 }
 
 void RemoveRecord(HandleRecord *record, bool keepIndex = false) {
-    if (registry.indexComplete) {
-        uint32_t capacity = registry.capacity;
-        IndexErase(registry.index, capacity, record, &IndexSlot::byHandle,
-                   [capacity](const HandleRecord *r) { return HandleSlotOf(r->handle, capacity); });
-        IndexErase(registry.index, capacity, record, &IndexSlot::byNumber,
-                   [capacity](const HandleRecord *r) { return NumberSlotOf(r->number, capacity); });
-    }
+    uint32_t capacity = registry.capacity;
+    IndexErase(registry.index, capacity, record, &IndexSlot::byHandle,
+               [capacity](const HandleRecord *r) { return HandleSlotOf(r->handle, capacity); });
+    IndexErase(registry.index, capacity, record, &IndexSlot::byNumber,
+               [capacity](const HandleRecord *r) { return NumberSlotOf(r->number, capacity); });
     ListRemove(Records(), &record->link);
     // An empty registry holds no memory of the pool; the index comes back with
     // the next record.
@@ -345,8 +327,9 @@ int16_t AppendHandle(Handle source, Handle destination) {
     MemoryPoolFree(destinationRecord);
     MemoryPoolFree(*destination);
     *destination = data;
-    // MemoryError is 0 from the allocation of the joined block.
-    EnterRecord(record, destination, static_cast<int32_t>(total), number, true);
+    // MemoryError is 0 from the allocation of the joined block. The index kept
+    // the destination's place, so entering the new record needs no memory.
+    EnterRecord(record, destination, static_cast<int32_t>(total), number);
     record->inSlot = record->inSlot || inSlot;
     return 0;
 }
