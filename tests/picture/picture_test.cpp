@@ -538,6 +538,17 @@ TEST(SoftwareStretch, ClipsAndRefuses) {
         2);
     EXPECT_EQ(Mismatches(rleDc, 4, 2, {table[0], c, c, table[0], b, c, a, b}, 4, 2), 0);
     DeleteMemoryDC(rleDc);
+    // An 8-bit table whose colours-used field is 0 holds 256 colours.
+    const Colours full = OddColours(256);
+    Bytes fullInfo = BuildBitmapImage(2, 1, 8, full, {200, 255});
+    fullInfo.erase(fullInfo.begin(), fullInfo.begin() + 14);
+    PutU32(fullInfo, 32, 0);
+    void *fullDc = CreateMemoryDC(2, 1, 0);
+    EXPECT_EQ(PlatformBitmapStretch(fullDc, {0, 0, 2, 1, 0, 0, 2, 1, fullInfo.data() + 1064, 4,
+                                             fullInfo.data(), 1064, kRgbColours, kSourceCopy}),
+              1);
+    EXPECT_EQ(Mismatches(fullDc, 2, 1, {full[200], full[255]}, 2, 1), 0);
+    DeleteMemoryDC(fullDc);
     using Edit = void (*)(StretchRequest &, Bytes &);
     const std::vector<std::tuple<const char *, int32_t, Edit>> cases = {
         {"1 x 32767", 32767, [](auto &r, auto &b) { Rle(r, b, 1, 32767); }},
