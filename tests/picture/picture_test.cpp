@@ -525,30 +525,24 @@ TEST(SoftwareStretch, ClipsAndRefuses) {
         EXPECT_EQ(Mismatches(dc, 4, 4, want, 4, 4), 0) << y;
         DeleteMemoryDC(dc);
     }
-    // Run-length data, bottom row first: a run of one, a literal of three and
-    // its pad, an end of line, a delta, a run of two, the end; skipped pixels
-    // take index 0.
+    // Run-length data, bottom row first (a run of one, a padded literal of three,
+    // an end of line, a delta, a run of two, the end); a colours-used field 0.
     const Bytes runs = {1, 2, 0, 3, 3, 1, 2, 0, 0, 0, 0, 2, 1, 0, 2, 3, 0, 1};
-    Bytes rleInfo = info;
-    PutU32(rleInfo, 16, 1), PutU32(rleInfo, 20, uint32_t(runs.size()));
-    void *rleDc = CreateMemoryDC(4, 2, 0);
-    EXPECT_EQ(
-        PlatformBitmapStretch(rleDc, {0, 0, 4, 2, 0, 0, 4, 2, runs.data(), uint32_t(runs.size()),
-                                      rleInfo.data(), 56, kRgbColours, kSourceCopy}),
-        2);
-    EXPECT_EQ(Mismatches(rleDc, 4, 2, {table[0], c, c, table[0], b, c, a, b}, 4, 2), 0);
-    DeleteMemoryDC(rleDc);
-    // An 8-bit table whose colours-used field is 0 holds 256 colours.
     const Colours full = OddColours(256);
-    Bytes fullInfo = BuildBitmapImage(2, 1, 8, full, {200, 255});
-    fullInfo.erase(fullInfo.begin(), fullInfo.begin() + 14);
-    PutU32(fullInfo, 32, 0);
-    void *fullDc = CreateMemoryDC(2, 1, 0);
-    EXPECT_EQ(PlatformBitmapStretch(fullDc, {0, 0, 2, 1, 0, 0, 2, 1, fullInfo.data() + 1064, 4,
-                                             fullInfo.data(), 1064, kRgbColours, kSourceCopy}),
-              1);
-    EXPECT_EQ(Mismatches(fullDc, 2, 1, {full[200], full[255]}, 2, 1), 0);
-    DeleteMemoryDC(fullDc);
+    Bytes rle(info.begin(), info.begin() + 56), ofAll = BuildBitmapImage(2, 1, 8, full, {200, 255});
+    PutU32(rle, 16, 1), PutU32(rle, 20, uint32_t(runs.size())), PutU32(ofAll, 14 + 32, 0);
+    for (const auto &[head, bits, w, h, want] :
+         {std::tuple{rle, runs, 4, 2, Colours{table[0], c, c, table[0], b, c, a, b}},
+          {Bytes(&ofAll[14], &ofAll[1078]), Bytes(&ofAll[1078], &ofAll[1082]), 2, 1,
+           Colours{full[200], full[255]}}}) {
+        void *dc = CreateMemoryDC(w, h, 0);
+        EXPECT_EQ(PlatformBitmapStretch(
+                      dc, {0, 0, w, h, 0, 0, w, h, bits.data(), uint32_t(bits.size()), head.data(),
+                           uint32_t(head.size()), kRgbColours, kSourceCopy}),
+                  h);
+        EXPECT_EQ(Mismatches(dc, w, h, want, w, h), 0) << w;
+        DeleteMemoryDC(dc);
+    }
     using Edit = void (*)(StretchRequest &, Bytes &);
     const std::vector<std::tuple<const char *, int32_t, Edit>> cases = {
         {"1 x 32767", 32767, [](auto &r, auto &b) { Rle(r, b, 1, 32767); }},

@@ -140,14 +140,14 @@ TEST_F(OpenFiles, SearchOrdersAcrossTheChain) {
     EXPECT_EQ(InfoOf(Own(GetResource(kFsTI, -200), kFsTI)), std::tuple(-200, kFsTI, Bytes{0}));
     EXPECT_EQ(InfoOf(string), std::tuple(1, kSTR, Str255Of("onlyA")));
     EXPECT_EQ(HomeResourceFile(string), 0);
-    // The walk for a unique id starts over after every hit.
-    GetResource(kFsTI, 999);  // a failure for the next call to clear
-    EXPECT_EQ(UniqueResourceId(kFsTI), 1282);
+    // The walk for a unique id starts over after every hit; calls clear a failure.
+    for (auto call :
+         {+[] { EXPECT_EQ(UniqueResourceId(kFsTI), 1282); }, +[] { UpdateResourceFile(0); }}) {
+        GetResource(kFsTI, 999);
+        call();
+        EXPECT_EQ(ResourceError(), kResourceOk);
+    }
     EXPECT_EQ(UniqueResourceId(FourCC("none")), 1280);
-    GetResource(kFsTI, 999);
-    UpdateResourceFile(0);
-    EXPECT_EQ(ResourceError(), kResourceOk);
-    EXPECT_EQ(ResourceError(), kResourceOk);
     ASSERT_EQ(Open(Write("c", Described({{kSTR, {Res(1280, {}, Text("x"))}}}))), 2);
     for (uint16_t current : {2, 0, 1}) {
         SCOPED_TRACE(current);

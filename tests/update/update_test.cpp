@@ -230,28 +230,6 @@ TEST_F(UpdateTest, ExtendsTheRecordsOnceThroughTheVersion) {
     EXPECT_EQ(Find(file, FourCC("EggI"), 128)->data, Extended(Extended(Pattern(342))));
 }
 
-// Whatever call fails, the update leaves a file that reads strictly and no block
-// taken; an update that reports success has done all of it. (A failed move of a
-// written-back copy leaves the file missing; the write-back's tests cover it.)
-TEST_F(UpdateTest, EndsCleanlyWhereverACallFails) {
-    const std::vector<int> files = {Op(PlatformOp::Open), Op(PlatformOp::Read),
-                                    Op(PlatformOp::Write)};
-    std::vector<int> all = files;
-    all.push_back(kAllocationFault);
-    for (const auto &[index, kinds] : {std::pair{1, files}, {11, all}}) {  // old records, aquarium
-        const Row row = Rows()[size_t(index)];
-        std::string path;
-        int result = 0;
-        ForEachFault(
-            kinds, [&] { path = OpenBoth(row); }, [&] { result = UpdateOnce(row, path); },
-            [&](int, bool) {
-                CloseAll();
-                const FixtureFile file = Parse(ReadWholeFile(path));
-                EXPECT_TRUE(result != 1 || FlatResources(file) == FlatResources(*row.expected));
-            });
-    }
-}
-
 TEST(StatusMessageTest, ShowsCompletedAndUnnecessaryOnly) {
     TempDir temp;
     const std::string log = temp.File("messages.jsonl");
