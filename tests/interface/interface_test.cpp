@@ -265,6 +265,10 @@ TEST_F(InterfaceTest, RegistrationIsOneAtATime) {
     char text[kPathSize] = "";
     EXPECT_EQ(DoCommand(kCommandPath, kCopySourcePath, 0, text, nullptr), 1);
     EXPECT_EQ(std::string(text), temp_.path() + "\\Updater.rez");
+    std::string longest(kPathSize, 'x');  // kept cut to the buffer, its zero included
+    DoCommand(kCommandPath, kStoreSourcePath, 0, longest.data(), nullptr);
+    DoCommand(kCommandPath, kCopySourcePath, 0, text, nullptr);
+    EXPECT_EQ(std::string(text), longest.substr(1));
     Handle picture = nullptr;
     for (auto [command, subCode] : {std::pair{0, 5}, {3, 7}, {4, 100}, {6, 0}})
         EXPECT_EQ(DoCommand(command, subCode, 0, text, &picture), 0) << command << subCode;

@@ -6,7 +6,6 @@
 
 #include "common/resource_test.h"
 #include "platform/platform.h"
-#include "support/memory_pool.h"
 #include "update/kind_updaters.h"
 #include "update/status_message.h"
 
@@ -184,22 +183,17 @@ std::vector<Row> Rows() {
 
 class UpdateTest : public ResourceFileTest {
   public:
-    // Opens the source and the content file as 0 and 1; the content file's path.
-    std::string OpenBoth(const Row &row) {
+    // Opens the source and the content file as 0 and 1 and updates the content
+    // file times times; its path.
+    std::string Update(const Row &row, int times = 1) {
         Open(Write("Updater.rez", Source()));
         const std::string path = Write("content.rez", row.content);
         EXPECT_EQ(Open(path), 1);
-        return path;
-    }
-    int UpdateOnce(const Row &row, const std::string &path) {
-        const int result = UpdateContentFile(TypeCodes(row.kind)[0], path.c_str());
-        EXPECT_EQ(CurrentResourceFile(), 1) << row.what;
-        return result;
-    }
-    std::string Update(const Row &row, int times = 1) {
-        const std::string path = OpenBoth(row);
-        for (int i = 0; i < times; ++i)
-            EXPECT_EQ(UpdateOnce(row, path), row.result) << row.what;
+        for (int i = 0; i < times; ++i) {
+            EXPECT_EQ(UpdateContentFile(TypeCodes(row.kind)[0], path.c_str()), row.result)
+                << row.what;
+            EXPECT_EQ(CurrentResourceFile(), 1) << row.what;
+        }
         return path;
     }
 };

@@ -26,7 +26,7 @@ constexpr int32_t kAnswerCancel = 2;
 // The answers variable as last seen, and how many of its answers are taken. A
 // new value of the variable starts from its first answer.
 std::string g_answers;
-size_t g_answersTaken = 0;
+size_t g_answersTaken;
 
 // Bytes that code page 932 does not map become U+FFFD.
 std::string Utf8FromCodePage932(const char *text) {
