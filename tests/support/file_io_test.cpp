@@ -90,6 +90,7 @@ TEST_F(FileIoTest, TransfersAndTheirFailures) {
         {PlatformOp::Read, -1, [&] { return ReadAt(file, buffer, 0, 8); }, 7},
         {PlatformOp::Write, 0, [&] { return WriteAt(file, "abcd", 0, 4); }, 3},
         {PlatformOp::Write, -1, [&] { return WriteExactly(file, "abcd", 4); }, 3},
+        {PlatformOp::Write, 2, [&] { return WriteExactly(file, "heID", 4); }, 3},
         {PlatformOp::Seek, -1, [&] { return ReadAt(file, buffer, 0, 4); }, 2},
         {PlatformOp::Seek, -1, [&] { return WriteAt(file, buffer, 0, 4); }, 2},
     };
