@@ -85,9 +85,11 @@ TEST_F(ResourceReading, WorkedExampleReadsBack) {
 
 // Refused at open: -193, and chain, current file and file untouched.
 TEST_F(ResourceReading, DamagedFilesAreRefusedAndLeftAlone) {
-    const Bytes good = BuildResourceFile(Described(
-        {{kFsTI, {Res(128, "alpha", Text("abc")), Res(129, std::string(60, 'w'), Text("wxyz"))}},
-         {kSTR, {Res(1, "s", Text("\x05hello"))}}}));
+    const Bytes good =
+        BuildResourceFile(Described({{kFsTI,
+                                      {Res(128, "alpha" + std::string(65, 'a'), Text("abc")),
+                                       Res(129, std::string(60, 'w'), Text("wxyz"))}},
+                                     {kSTR, {Res(1, "s", Text("\x05hello"))}}}));
     const int64_t map = MapOffsetOf(good), mapLength = MapLengthOf(good);
     const int64_t type0 = TypeEntryOffset(good, 0), type1 = TypeEntryOffset(good, 1);
     const int64_t ref0 = ReferenceEntryOffset(good, 0, 0), names = NameListOffset(good);
@@ -112,9 +114,9 @@ TEST_F(ResourceReading, DamagedFilesAreRefusedAndLeftAlone) {
         {"data into the map", [](Bytes &b) { PutHeaderField(b, 8, DataLengthOf(b) + 1); }},
         {"name running past the map", [](Bytes &b) { b[b.size() - 2] = 200; }},
     };
-    // A name of length 2 inside "alpha", and inside the end of the next name,
-    // which crosses the first 64 bytes of the list.
-    for (int64_t into : {1, 64}) {
+    // A name of length 2 inside the first, which fills the first 64 bytes of the
+    // list, and inside the end of the next, which crosses the next 64.
+    for (int64_t into : {1, 128}) {
         damages.push_back({"names overlapping", [=](Bytes &b) {
                                b[names + into] = 2;
                                PutI16(b, strRef + 2, int16_t(into));
