@@ -85,11 +85,9 @@ TEST_F(ResourceReading, WorkedExampleReadsBack) {
 
 // Refused at open: -193, and chain, current file and file untouched.
 TEST_F(ResourceReading, DamagedFilesAreRefusedAndLeftAlone) {
-    const Bytes good =
-        BuildResourceFile(Described({{kFsTI,
-                                      {Res(128, "alpha" + std::string(65, 'a'), Text("abc")),
-                                       Res(129, std::string(60, 'w'), Text("wxyz"))}},
-                                     {kSTR, {Res(1, "s", Text("\x05hello"))}}}));
+    const Bytes good = BuildResourceFile(Described(
+        {{kFsTI, {Res(128, std::string(70, 'a'), Text("abc")), Res(129, std::string(60, 'w'), {})}},
+         {kSTR, {Res(1, "s", Text("\x05hello"))}}}));
     const int64_t map = MapOffsetOf(good), mapLength = MapLengthOf(good);
     const int64_t type0 = TypeEntryOffset(good, 0), type1 = TypeEntryOffset(good, 1);
     const int64_t ref0 = ReferenceEntryOffset(good, 0, 0), names = NameListOffset(good);
