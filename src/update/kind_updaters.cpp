@@ -7,7 +7,6 @@
 #include "support/byte_order.h"
 #include "support/strings.h"
 #include "update/resource_helpers.h"
-#include "update/status_message.h"
 #include "update/update_driver.h"
 #include "update/version_resources.h"
 
@@ -89,10 +88,8 @@ int16_t ReplaceFromSource(int16_t id, uint32_t type, uint16_t source, uint16_t d
     CurrentFileScope scope(source);
     Handle fresh = nullptr;
     const int16_t found = GetOneResourceChecked(&fresh, type, id);
-    if (found == kStatusNotFound || found == kStatusLowId) {
-        ShowStatusMessage(kStatusMissingFromSource);
-        return kStatusOk;
-    }
+    // A resource missing from the source is skipped; its status, 131, shows no message.
+    if (found == kStatusNotFound || found == kStatusLowId) return kStatusOk;
     // The old resource goes only once the new one is in hand, and the new one
     // only in place of an old one that could be removed.
     if (found != kStatusOk) return found;

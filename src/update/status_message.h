@@ -3,10 +3,6 @@
 
 #include <cstdint>
 
-// The status code that reports a resource missing from the update source; it
-// shows nothing.
-constexpr int16_t kStatusMissingFromSource = 131;
-
 // The status code of an update that failed.
 constexpr int16_t kStatusConversionFailed = 132;
 

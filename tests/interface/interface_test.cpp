@@ -1,6 +1,5 @@
-// The library as a host sees it: the seven exports, finding the update source,
-// the messages and cursors they show (from the message log, in UTF-8), and the
-// files they leave.
+// The library as a host sees it: the seven exports, finding the update source, the messages and
+// cursors they show (from the message log, in UTF-8), and the files they leave.
 #include <iconv.h>
 
 #include <cstring>

@@ -186,7 +186,12 @@ TEST_P(PlatformContract, TransfersAtAnOffsetAndStampedOpens) {
     ASSERT_TRUE(platform_->FileStampOf(file, &asked));
     const FileHandle again =
         platform_->FileOpenStamped(path.c_str(), kGenericRead, kOpenExisting, &given, &stamped);
-    EXPECT_TRUE(stamped && SameFileStamp(asked, given) && given.size == 123);
+    struct stat status = {};
+    ASSERT_EQ(stat(path.c_str(), &status), 0);
+    EXPECT_TRUE(stamped && SameFileStamp(asked, given) && given.size == 123 &&
+                given.device == status.st_dev && given.file == status.st_ino &&
+                given.changeSeconds == status.st_ctim.tv_sec &&
+                given.changeNanoseconds == status.st_ctim.tv_nsec);
     EXPECT_TRUE(platform_->FileClose(again) && platform_->FileClose(file));
     EXPECT_EQ(platform_->FileOpenStamped(temp_.File("none").c_str(), kGenericRead, kOpenExisting,
                                          &given, &stamped),

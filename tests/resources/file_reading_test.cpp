@@ -1,6 +1,5 @@
-// Reading resource files: the worked example, damaged files refused at open or
-// at load time, a flipped-byte sweep, allocation failures over a session, and
-// pictures loaded into PictureRecords.
+// Reading resource files: the worked example, damaged files refused at open or at load time, a
+// flipped-byte sweep, allocation failures over a session, and pictures loaded into PictureRecords.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -282,9 +281,8 @@ TEST_F(ResourceReading, TwinEntriesShareTheFirstBlock) {
     }
 }
 
-// Once a file's stamp has settled, a load reads only the data through the kept
-// map; the map is read again when the size or change time differ, or the
-// stamp cannot be had.
+// Once a file's stamp has settled, a load reads only the data through the kept map; the map is read
+// again when the size or change time differ, or the stamp cannot be had.
 TEST_F(ResourceReading, KeptMapServesOnlyAnUnchangedFile) {
     auto file = [](const char *data, size_t dead) {
         FixtureFile described = Described({{kFsTI, {Res(128, "f", Text(data))}}});

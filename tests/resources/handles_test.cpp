@@ -49,10 +49,9 @@ TEST_F(HandlesTest, NumbersNameLiveHandlesOnly) {
         EXPECT_EQ(h == nullptr, n <= 2) << n;
         EXPECT_EQ(MemoryError(), n <= 2 ? kMemoryFull : kNoError) << n;
         EXPECT_EQ(GetHandleSize(h), n == 4 ? 24 : 0);
-        if (n == 3) {
-            EXPECT_EQ(LastReportedError(), kErrorLookupUnknown);
-        }
+        if (n == 3) EXPECT_EQ(LastReportedError(), 14);  // the lookup's code
         DisposeHandle(h);
+        if (n == 3) EXPECT_EQ(LastReportedError(), 13);  // the removal's
         EXPECT_EQ(ReportedErrorCount(), n == 3 ? 4u : 0u) << "the record, lookup and removal";
         EXPECT_EQ(RegisteredHandleCount(), 2u);
     }
@@ -92,9 +91,8 @@ TEST_F(HandlesTest, RandomLivesKeepTheRegistryConsistent) {
         DisposeHandle(entry.first);
 }
 
-// The joined data keeps the destination's number; without memory for the
-// joined block (1) or the new record (2) nothing changes. Empty and
-// unregistered Handles are refused either way.
+// The joined data keeps the destination's number; without memory for the joined block (1) or the
+// new record (2) nothing changes. Empty and unregistered Handles are refused either way.
 TEST_F(HandlesTest, AppendHandleJoinsDataUnderTheSameNumber) {
     Handle to = NewHandle(1), from = NewHandle(1), empty = NewHandle(0);
     **from = 'a';
@@ -135,7 +133,7 @@ TEST_F(HandlesTest, InsertAndCutBytes) {
     EXPECT_EQ(InsertBytes(&block, "XY", 4, 2, 2), nullptr);
     MemoryPoolFailNth(1);
     EXPECT_EQ(CutBytes(&block, 1, 4, 2), nullptr);
-    EXPECT_EQ(LastReportedError(), kErrorCutBytes);
+    EXPECT_EQ(LastReportedError(), 10);
     MemoryPoolFailNth(0);
     EXPECT_FALSE(InsertBytes(&block, "XY", 4, 5, 2) || CutBytes(&block, 3, 4, 2) ||
                  CutBytes(&block, 0, 4, 5));

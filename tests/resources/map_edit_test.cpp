@@ -1,6 +1,5 @@
-// Map-block edits at the limits of the offset fields, and all-or-nothing edits
-// when memory runs out. What edits make of a map is checked by the session test
-// of write_resource_test.cpp.
+// Map-block edits at the limits of the offset fields, and all-or-nothing edits when memory runs
+// out. What edits make of a map is checked by the session test of write_resource_test.cpp.
 #include "resources/map_edit.h"
 
 #include <gtest/gtest.h>

@@ -118,9 +118,8 @@ class OldLayoutsTest : public ResourceFileTest {
     uint32_t baseline_ = 0;
 };
 
-// Refused without types or room for a second copy; else one open converts
-// (over a stale temporary file, in pieces of one buffer) and a second changes
-// nothing.
+// Refused without types or room for a second copy; else one open converts (over a stale temporary
+// file, in pieces of one buffer) and a second changes nothing.
 TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     for (const FixtureFile &old : {OldFile(1000), OldFile(1100)}) {
         SCOPED_TRACE(old.layout);

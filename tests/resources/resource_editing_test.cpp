@@ -53,11 +53,10 @@ class FolderPlatform : public FaultPlatform {
     bool tooLong_;
 };
 
-// Refused, changing nothing: adding a null, mapped or unregistered Handle, or
-// with no file current; marking or removing one in no map; an edit without
-// memory. Adding needs free space for the data and a margin (else -34), marking
-// the same for the stored size (else -194); a failed query is no room, and with
-// no current file the current folder's disk is asked.
+// Refused, changing nothing: adding a null, mapped or unregistered Handle, or with no file current;
+// marking or removing one in no map; an edit without memory. Adding needs free space for the data
+// and a margin (else -34), marking the same for the stored size (else -194); a failed query is no
+// room, and with no current file the current folder's disk is asked.
 TEST_F(ResourceEditingTest, EditsAreRefusedWithoutChangeOrNeedFreeSpace) {
     FaultPlatform fault;
     Handle added = Filled(4), none = Filled(100), alpha = Get(kFsTI, 128), pict = Get(kPICT, 1);

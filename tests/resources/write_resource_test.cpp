@@ -185,10 +185,9 @@ TEST_F(WriteResourceTest, WritesThatTouchNothing) {
     EXPECT_EQ(FlatResources(Parse(ReadWholeFile(path))), FlatResources(expected));
 }
 
-// A file whose map has moved since it was read (10 more dead bytes in front):
-// data that would be appended is refused, as the map block describes another
-// data area; data written in place follows the file's own map, and the map in
-// memory takes the file's offsets.
+// A file whose map has moved since it was read (10 more dead bytes in front): data that would be
+// appended is refused, as the map block describes another data area; data written in place follows
+// the file's own map, and the map in memory takes the file's offsets.
 TEST_F(WriteResourceTest, WriteFollowsTheMapOfTheFile) {
     const std::string path = OpenBase();
     Handle grown = GrowFish(), h = Get(kFsTI, 129);
@@ -282,11 +281,10 @@ TEST_F(WriteResourceTest, PictureIsStoredAsItsBitmapImage) {
     }
 }
 
-// Random sessions of edits, writes, write-backs and reopenings against a model
-// of the orders a map keeps (types, runs, entries and names in the order they
-// were made; an entry added again keeps its place) and of the data. After every
-// step the map in memory over the file's data must parse strictly and hold the
-// model; after every write the file must be exactly that image.
+// Random sessions of edits, writes, write-backs and reopenings against a model of the orders a map
+// keeps (types, runs, entries and names in the order they were made; an entry added again keeps its
+// place) and of the data. After every step the map in memory over the file's data must parse
+// strictly and hold the model; after every write the file must be exactly that image.
 class Session {
   public:
     Session(WriteResourceTest *test, uint32_t seed) : test_(test), random_(seed) {}
@@ -377,10 +375,9 @@ class Session {
         test_->Add(data, key.first, key.second, name);
         Put(key, name.empty() ? std::nullopt : std::optional(name), data, true);
     }
-    // Removes a resource (its type too when it was the last), and two times in
-    // three adds one of at most its size under the same type, id and name, as
-    // an update replaces one. The last resource stays, so that the data area
-    // keeps a block for added entries to point at.
+    // Removes a resource (its type too when it was the last), and two times in three adds one of at
+    // most its size under the same type, id and name, as an update replaces one. The last resource
+    // stays, so that the data area keeps a block for added entries to point at.
     void Remove() {
         const auto [entry, h] = Existing();
         if (entries_.size() == 1) return;
@@ -436,9 +433,8 @@ class Session {
             EXPECT_EQ(ReadWholeFile(path_), MemoryImage());
         }
     }
-    // Forced compaction is one-shot; changes waiting in memory, and dead bytes
-    // of more than 350,000 or of a fifth of the file or more, call for it too.
-    // Else the file is written back in place.
+    // Forced compaction is one-shot; changes waiting in memory, and dead bytes of more than 350,000
+    // or of a fifth of the file or more, call for it too. Else the file is written back in place.
     void WriteBack(bool closing) {
         const Bytes before = ReadWholeFile(path_);
         const auto dead = static_cast<uint32_t>(GetI32(before, kDeadBytesField));

@@ -154,9 +154,8 @@ TEST(MemoryPool, LifecycleZeroFillLimitsAndPlannedFailures) {
     EXPECT_TRUE(MemoryPoolFailureFired());
     EXPECT_EQ(MemoryPoolAllocate(MemoryPoolMaxBlock + 1), nullptr);
     EXPECT_EQ(MemoryPoolAllocationCount(), 7u) << "failed allocations count too";
-    // Freed out of order (first, middle, last of the pool's list), a size comes
-    // back zero-filled again; the rest goes with the pool (the sanitizer build
-    // sees a leak if not).
+    // Freed out of order (first, middle, last of the pool's list), a size comes back zero-filled
+    // again; the rest goes with the pool (the sanitizer build sees a leak if not).
     for (size_t index : {4u, 2u, 0u})
         MemoryPoolFree(blocks[index]);
     MemoryPoolFree(nullptr);

@@ -76,12 +76,11 @@ TEST_F(Skrez, ListsEveryLayoutAndFindsEachPlantedFault) {
         const std::string resources =
             "\"types\":[{\"type\":\"FAPC\",\"resources\":[{\"id\":128,\"name\":\"フィッシュ\","
             "\"size\":126,\"attributes\":0,\"dataOffset\":2},{\"id\":129,\"name\":\"top\","
-            "\"size\":78,\"attributes\":0,\"dataOffset\":132}]},{\"type\":\"STR#\",\"resources\":[]"
-            "},"
-            "{\"type\":\"FiVe\",\"resources\":[{\"id\":-5,\"name\":null,\"size\":6,\"attributes\":"
-            "4,"
-            "\"dataOffset\":214},{\"id\":7,\"name\":\"b\",\"size\":1,\"attributes\":0,"
-            "\"dataOffset\":224}]}],\"totals\":{\"types\":3,\"resources\":4,\"dataBytes\":211}}";
+            "\"size\":78,\"attributes\":0,\"dataOffset\":132}]},{\"type\":\"STR#\","
+            "\"resources\":[]},{\"type\":\"FiVe\",\"resources\":[{\"id\":-5,\"name\":null,"
+            "\"size\":6,\"attributes\":4,\"dataOffset\":214},{\"id\":7,\"name\":\"b\",\"size\":1,"
+            "\"attributes\":0,\"dataOffset\":224}]}],\"totals\":{\"types\":3,\"resources\":4,"
+            "\"dataBytes\":211}}";
         EXPECT_NE(json.find(resources), std::string::npos) << json;
         EXPECT_NE(
             json.find(layout == 1500 ? "\"kind\":\"SkFs\",\"format\":1500,\"values\":[1,2,1,0],"

@@ -129,7 +129,12 @@ TEST_F(RecordConvertersTest, ConvertsEveryLayoutOnceAcrossAFailure) {
     EXPECT_EQ(CurrentResourceFile(), ref);
     FixtureFile file = ExpectRecords(path, damaged, 6);
     const FixtureResource *log = Find(file, kConversionLogType, kConversionLogId);
-    EXPECT_TRUE(log != nullptr && !log->name);
+    Bytes logged(36);  // the type and id of each record converted
+    for (size_t i = 0; i < 6; ++i) {
+        PutU32(logged, 6 * i, cases[i].type);
+        PutI16(logged, 6 * i + 4, static_cast<int16_t>(128 + i));
+    }
+    EXPECT_TRUE(log != nullptr && !log->name && log->data == logged);
 
     for (FixtureType &type : file.types) {
         for (FixtureResource &r : type.resources)

@@ -14,7 +14,8 @@ int LetterIndex(char letter) {
 }
 
 char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    const int index = LetterIndex(c);
+    return index < 0 ? c : static_cast<char>('a' + index);
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {

@@ -224,16 +224,9 @@ class PosixPlatform : public SoftwareGraphics {
         std::string native;
         if (!NativePath(path, &native)) return kInvalidFile;
 
-        int flags = O_CLOEXEC;
-        const bool reads = (access & kGenericRead) != 0;
+        // Access without the write flag opens for reading.
         const bool writes = (access & kGenericWrite) != 0;
-        if (reads && writes) {
-            flags |= O_RDWR;
-        } else if (writes) {
-            flags |= O_WRONLY;
-        } else {
-            flags |= O_RDONLY;
-        }
+        int flags = O_CLOEXEC | (!writes ? O_RDONLY : (access & kGenericRead) ? O_RDWR : O_WRONLY);
         switch (disposition) {
             case kCreateNew:
                 flags |= O_CREAT | O_EXCL;
