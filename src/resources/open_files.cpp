@@ -144,8 +144,9 @@ bool FoundAt(const HandleLocation &at, uint32_t number) {
     ResourceFileRecord *file = LastFile(OpenFilesChain());
     while (file != nullptr && file != at.file)
         file = PreviousFile(file);
-    if (file == nullptr || at.typeEntry < kTypeListOffset) return false;
+    if (file == nullptr) return false;
     const uint8_t *map = file->map;
+    // An offset in front of the type list wraps round to an index past the count.
     uint32_t index = (at.typeEntry - kTypeListOffset) / kTypeEntrySize;
     if (index >= MapTypeCount(map) || TypeEntryAt(index) != at.typeEntry) return false;
     uint32_t first = RefEntryAt(map, at.typeEntry, 0);

@@ -22,7 +22,6 @@ constexpr uint32_t kV2TypeCountField = 32;  // i16, count minus one
 
 // Reference entry fields (layouts 1100 and 1000 alike).
 constexpr uint32_t kOldRefName = 4;  // length byte and up to 63 characters
-constexpr uint32_t kOldRefNameField = 64;
 constexpr uint32_t kOldRefAttributes = 68;
 constexpr uint32_t kOldRefDataOffset = 70;
 constexpr uint32_t kOldRefSlot = 74;

@@ -79,14 +79,8 @@ class ByteCursor {
   public:
     ByteCursor(const uint8_t *data, size_t size) : data_(data), size_(size) {}
 
-    size_t position() const { return pos_; }
     size_t remaining() const { return size_ - pos_; }
 
-    bool Seek(size_t position) {
-        if (position > size_) return false;
-        pos_ = position;
-        return true;
-    }
     bool Skip(size_t count) {
         if (count > remaining()) return false;
         pos_ += count;
@@ -107,18 +101,6 @@ class ByteCursor {
         uint16_t v;
         if (!ReadU16(&v)) return false;
         *out = static_cast<int16_t>(v);
-        return true;
-    }
-    bool ReadU32(uint32_t *out) {
-        if (remaining() < 4) return false;
-        *out = LoadU32(data_ + pos_);
-        pos_ += 4;
-        return true;
-    }
-    bool ReadI32(int32_t *out) {
-        uint32_t v;
-        if (!ReadU32(&v)) return false;
-        *out = static_cast<int32_t>(v);
         return true;
     }
     bool ReadBytes(void *out, size_t count) {

@@ -18,8 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using Snapshot = std::map<std::string, Bytes>;
 
-// The distinct colours of a PNG file of width x height; empty when it does not
-// decode as one.
+// The distinct colours of a PNG file of width x height; empty when it does not decode as one.
 std::set<uint32_t> PngColours(const std::string &path, uint32_t width, uint32_t height) {
     png_image image = {};
     image.version = PNG_IMAGE_VERSION;
@@ -151,8 +150,7 @@ TEST_F(SkupdateTest, CheckAndDryRunChangeNothingAndTellWhatTheUpdateDoes) {
         }
 }
 
-// Usage errors give 2 and a missing or locked update source 3, and neither
-// touches a file.
+// Usage errors give 2 and a missing or locked update source 3, and neither touches a file.
 TEST_F(SkupdateTest, UsageErrorsAndNoSourceGiveTheirStatus) {
     const std::string file = WriteSet()[0], empty = temp_.File("empty");
     const Bytes before = ReadWholeFile(file);

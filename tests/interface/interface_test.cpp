@@ -38,12 +38,10 @@ constexpr Kind kKinds[] = {
     {"SkDr", "DrVe", "DrgI", "DRDP"},
 };
 uint32_t Code(const char *text) {
-    return uint32_t(uint8_t(text[0])) << 24 | uint32_t(uint8_t(text[1])) << 16 |
-           uint32_t(uint8_t(text[2])) << 8 | uint8_t(text[3]);
+    return FourCC(*reinterpret_cast<const char(*)[5]>(text));
 }
 
-// A content file of a kind whose first item (id 128) is at version; the
-// item's picture is red.
+// A content file of a kind whose first item (id 128) is at version; the item's picture is red.
 FixtureFile Content(const Kind &k, int16_t version) {
     FixtureFile file;
     file.kind = Code(k.kind);
@@ -85,8 +83,7 @@ const std::string kFinished = Message("SM Updater", "アップデートが終了
 const std::string kInsert = Message("SM Updater", "SKELMORA1.5のCDを入れてください", 1, true);
 const std::string kWrongCd = Message("SM Updater", "これは正しいCDではありません", 0, true);
 
-// Each test has its own folder, lock, message log and registry values; it
-// ends unregistered.
+// Each test has its own folder, lock, message log and registry values; it ends unregistered.
 class InterfaceTest : public ::testing::Test {
   protected:
     void TearDown() override { UnRegister(); }

@@ -1,5 +1,4 @@
-// The picture palette, mapping pictures onto it and drawing them into memory
-// device contexts.
+// The picture palette, mapping pictures onto it and drawing them into memory device contexts.
 #include <png.h>
 
 #include <algorithm>
@@ -85,8 +84,7 @@ Bytes RunLengthImage(int32_t width, int32_t height, const Colours &table, const 
     return image;
 }
 
-// A block from NewPointer of at least size bytes holding the image behind its
-// 14-byte file header.
+// A block from NewPointer of at least size bytes holding the image behind its 14-byte file header.
 uint8_t *BlockOf(const Bytes &image, uint32_t size = 0) {
     const auto bytes = static_cast<uint32_t>(image.size() - 14);
     auto *block = static_cast<uint8_t *>(NewPointer(std::max(size, bytes)));
@@ -324,8 +322,7 @@ TEST_F(PictureTest, DamagedBlocksStayAsTheyAre) {
     }
 }
 
-// An 80 x 60 picture of 16 odd colours (2 at 1 bit); *shown gets the colours
-// it should show.
+// An 80 x 60 picture of 16 odd colours (2 at 1 bit); *shown gets the colours it should show.
 Handle Picture(uint16_t bits, bool bottomUp, bool mapped, Colours *shown) {
     const uint32_t colours = bits == 1 ? 2 : 16;
     const Colours table = OddColours(colours);

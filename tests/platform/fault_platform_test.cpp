@@ -31,8 +31,7 @@ TEST(FaultPlatform, PersistentPlansFailedClosesAndFreeSpace) {
 
     // A failed close still closes the real file.
     auto descriptors = [] {
-        const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
-        return std::distance(begin(entries), end(entries));
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
     };
     const auto before = descriptors();
     fault.FailNth(PlatformOp::Close, 1);

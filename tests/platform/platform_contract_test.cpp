@@ -103,8 +103,10 @@ TEST_P(PlatformContract, DispositionsAndAccessModes) {
         EXPECT_TRUE(platform_->FileClose(file));
         EXPECT_TRUE(FileExists(name));
     }
+    const auto descriptors = std::distance(fs::directory_iterator("/proc/self/fd"), {});
     for (uint32_t disposition : {kOpenExisting, kCreateAlways})
         EXPECT_EQ(Open(temp_.path(), kGenericRead, disposition), kInvalidFile) << "a folder";
+    EXPECT_EQ(std::distance(fs::directory_iterator("/proc/self/fd"), {}), descriptors);
 
     // With descriptor 0 free the kernel hands it out next; the handle must still
     // differ from kNullFile.

@@ -34,8 +34,7 @@ Bytes MapBytesOf(const FixtureFile &file) {
     const Bytes bytes = BuildResourceFile(file);
     return Bytes(bytes.begin() + MapOffsetOf(bytes), bytes.end());
 }
-// A type of n entries, unnamed or with names of 255 characters but the last
-// (254).
+// A type of n entries, unnamed or with names of 255 characters but the last (254).
 FixtureType Many(uint32_t type, int n, bool named = false) {
     FixtureType many{type, {}};
     for (int i = 0; i < n; ++i) {

@@ -155,7 +155,9 @@ TEST_F(OldLayoutsTest, OldFilesBecomeLayout1500ByteForByte) {
     Place(BuildResourceFile(OldFile(1000)));
     ASSERT_EQ(UpgradeOldestLayout(path_.c_str()), 1);
     EXPECT_EQ(ReadWholeFile(path_), BuildResourceFile(Converted(OldFile(1000), 0, 1100)));
-    EXPECT_EQ(UpgradeOldestLayout(temp_.File("missing").c_str()), 0);
+    Place(Bytes(300, 7));  // no resource file: refused before any step
+    EXPECT_EQ(
+        UpgradeOldestLayout(temp_.File("missing").c_str()) + PrepareResourceFile(path_.c_str()), 0);
 }
 
 TEST(TemporaryFiles, StandInTheFolderOfTheFile) {
@@ -166,8 +168,8 @@ TEST(TemporaryFiles, StandInTheFolderOfTheFile) {
         EXPECT_TRUE(TemporaryPathFor(path, "~T", out, sizeof out));
         EXPECT_STREQ(out, expected);
     }
-    char out[8];
-    EXPECT_TRUE(TemporaryPathFor("/ab/c", "~T", out, 7));
+    char out[8] = "#######";  // nothing is written past the capacity
+    EXPECT_TRUE(TemporaryPathFor("/ab/c", "~T", out, 7) && out[7] == '\0');
     EXPECT_FALSE(TemporaryPathFor("/ab/c", "~T", out, 6));
 }
 

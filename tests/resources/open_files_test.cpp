@@ -43,8 +43,7 @@ TEST_F(OpenFiles, NumbersAndTheCurrentFile) {
     CloseResourceFile(1);
     EXPECT_EQ(CurrentResourceFile(), 1);
     EXPECT_EQ(Open(c), 0);
-    // The same path in other letter case gives the first number and leaves the
-    // current file alone.
+    // The same path in other letter case gives the first number and leaves the current file alone.
     EXPECT_EQ(Open(d), 1);
     EXPECT_EQ(Open(c.substr(0, c.size() - 1) + "C"), 0);
     EXPECT_EQ(ResourceError(), kResourceOk);

@@ -115,8 +115,7 @@ TEST_F(ResourceEditingTest, EditsAreRefusedWithoutChangeOrNeedFreeSpace) {
     }
     DisposeHandle(unknown);
     EXPECT_EQ(ReadWholeFile(path_), before);
-    // One byte more is enough; without a current file the free space asked
-    // is the current folder's.
+    // One byte more is enough; without a current file the free space asked is the current folder's.
     fault.SetFreeSpace(100 + kMargin + 1);
     AddResource(none, kSkFs, 1, nullptr);
     EXPECT_EQ(ResourceError(), kResourceOk);
