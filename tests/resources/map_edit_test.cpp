@@ -103,6 +103,11 @@ TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
     // Renaming the last name frees its bytes first, so the new one fits.
     EXPECT_TRUE(Add(kFsTI, 500, "yz"));
     EXPECT_EQ(map_[MapLength(map_) - 1], 'z');
+    uint32_t typeEntry = 0;
+    Load(WithTypes({Many(kFsTI, 20, true)}));  // large enough to be edited in place
+    ASSERT_TRUE(Add(kFsTI, 0, ""));            // the first renamed: the names behind it close up
+    const uint8_t *last = RefName(map_, FindResource(map_, kFsTI, 19, &typeEntry));
+    EXPECT_EQ(Bytes(last, last + 255), Str255Of(std::string(254, 'n')));
 }
 
 // Makes the n-th allocation of each edit fail for n = 1, 2, ...: every failure
