@@ -36,7 +36,6 @@ void ForgetStoredMap(ResourceFileRecord *record) {
     DisposeMapBlock(record->storedMap);
     record->storedLookup = nullptr;
     record->storedMap = nullptr;
-    record->storedExact = false;
 }
 
 void FreeRecord(ResourceFileRecord *record) {

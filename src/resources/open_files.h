@@ -29,7 +29,7 @@ struct ResourceFileRecord {
     // with the same bytes keeps it, check and lookup included.
     uint8_t *storedMap;
     const ResourceLookup *storedLookup;
-    bool storedExact;  // the stored map's bytes are the file's, handle slots too
+    bool storedExact;  // with storedMap: its bytes are the file's, handle slots too
     FileStamp storedStamp;
     uint64_t storedChanges;
     bool storedProven;

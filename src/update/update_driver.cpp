@@ -7,9 +7,8 @@
 #include "update/resource_helpers.h"
 #include "update/version_resources.h"
 
-// Each update sets sourceRef and specialFishId when it begins; aquariumMode is 1
-// only while the aquarium's updater runs.
-uint16_t sourceRef;
+// Each update sets specialFishId when it begins; aquariumMode is 1 only while
+// the aquarium's updater runs.
 uint8_t aquariumMode;
 int16_t specialFishId;
 
@@ -41,7 +40,6 @@ constexpr KindUpdate kKindUpdates[] = {
 }  // namespace
 
 int UpdateContentFile(uint32_t kind, const char *path) {
-    sourceRef = 0;
     specialFishId = 0;
     // A flag that cannot be read is no flag that is not set: the records of a
     // converted file would be taken for new ones.

@@ -5,8 +5,9 @@
 
 #include <cstdint>
 
-// The update source, from which new resources are taken (reference number 0).
-extern uint16_t sourceRef;
+// The update source, from which new resources are taken: always reference
+// number 0, the first file opened.
+constexpr uint16_t sourceRef = 0;
 // Set while the aquarium updater runs the other kinds' updaters, which then
 // leave their per-item version stamps out.
 extern uint8_t aquariumMode;

@@ -78,13 +78,11 @@ class MapEditTest : public PoolTest {
 TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
     // The name list at 30 + 8 + 12 x 5457 = 65522: one entry more takes it to 65534.
     Load(WithTypes({Many(kFsTI, 5457)}));
-    EXPECT_TRUE(Add(kFsTI, 9998, ""));
-    EXPECT_TRUE(Refused(kFsTI, 9999, ""));
+    EXPECT_TRUE(Add(kFsTI, 9998, "") && Refused(kFsTI, 9999, ""));
     EXPECT_TRUE(Add(kFsTI, 5, "")) << "replacing an entry needs no room";
     // The STR run at 16 + 12 x 2728 = 32752: moved by 12 it reaches 32764.
     Load(WithTypes({Many(kFsTI, 2728), {kSTR, {Ref(1, std::nullopt)}}}));
-    EXPECT_TRUE(Add(kFsTI, 9998, ""));
-    EXPECT_TRUE(Refused(kFsTI, 9999, ""));
+    EXPECT_TRUE(Add(kFsTI, 9998, "") && Refused(kFsTI, 9999, ""));
     EXPECT_TRUE(Add(kSTR, 2, ""));
     // A type without entries has no run to move out of reach.
     Load(WithTypes({Many(kFsTI, 2729), {kSTR, {}}}));
