@@ -210,6 +210,7 @@ TEST_F(OldLayoutsTest, FailureAtEveryCallLeavesAUsableFile) {
         const Bytes original = BuildResourceFile(source);
         const Bytes converted = BuildResourceFile(Converted(source, kSkel));
         const Bytes closed = BuildResourceFile(Converted(source, kSkel, 1500, true));
+        const Bytes halfway = BuildResourceFile(Converted(source, 0, 1100));  // the first step's
         uint16_t ref = kNoFile;
         ForEachFault(
             AllFaultKinds(), [&] { Place(original); }, [&] { ref = Open(path_); },
@@ -227,11 +228,7 @@ TEST_F(OldLayoutsTest, FailureAtEveryCallLeavesAUsableFile) {
                 EXPECT_EQ(Folder(), std::vector<std::string>{kFileName});
                 EXPECT_TRUE(fired || ref != kNoFile);
                 const Bytes now = ReadWholeFile(path_);
-                std::string why;
-                if (now != original && now != converted && now != closed) {
-                    EXPECT_EQ(LayoutOf(now), 1100);
-                    EXPECT_TRUE(ParseResourceFile(now, nullptr, &why)) << why;
-                }
+                EXPECT_TRUE(now == original || now == converted || now == closed || now == halfway);
                 EXPECT_TRUE(OpenOnce());
                 EXPECT_EQ(ReadWholeFile(path_), closed);
             });

@@ -232,19 +232,19 @@ TEST(StatusMessageTest, ShowsCompletedAndUnnecessaryOnly) {
     testing::internal::CaptureStderr();
     for (int16_t status : {128, 130, 131, 0})
         ShowStatusMessage(status);
-    // "更新" in code page 932, a quote and a tab; no answers left: Cancel.
-    EXPECT_EQ(PlatformMessageBox(&temp, "\x8D\x58\x90\x56\"\t", "SM Updater", 17), 2);
+    // "更新" in code page 932, a quote, a byte it lacks and a tab; no answers left: Cancel.
+    EXPECT_EQ(PlatformMessageBox(&temp, "\x8D\x58\x90\x56\"\xFF\t", "SM Updater", 17), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "Updater: Conversion completed\nUpdater: Conversion unnecessary\n"
-              "SM Updater: 更新\"\t\n");
+              "SM Updater: 更新\"\uFFFD\t\n");
     const Bytes lines = ReadWholeFile(log);
     EXPECT_EQ(std::string(lines.begin(), lines.end()),
               "{\"event\":\"message\",\"caption\":\"Updater\",\"text\":\"Conversion completed\","
               "\"type\":64,\"owned\":false,\"answer\":2}\n"
               "{\"event\":\"message\",\"caption\":\"Updater\",\"text\":\"Conversion unnecessary\","
               "\"type\":64,\"owned\":false,\"answer\":1}\n"
-              "{\"event\":\"message\",\"caption\":\"SM Updater\",\"text\":\"更新\\\"\\u0009\","
-              "\"type\":17,\"owned\":true,\"answer\":2}\n");
+              "{\"event\":\"message\",\"caption\":\"SM Updater\","
+              "\"text\":\"更新\\\"\uFFFD\\u0009\",\"type\":17,\"owned\":true,\"answer\":2}\n");
 }
 
 }  // namespace
