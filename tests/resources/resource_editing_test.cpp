@@ -167,6 +167,7 @@ TEST_F(ResourceEditingTest, DrivePathsAskTheirDriveForRoom) {
     Write("drive.rez", Described({}));
     ASSERT_NE(Open("C:\\drive.rez"), kNoFile);
     Add(Pattern(4), kWnew, 1, "");
+    EXPECT_EQ(GetFreeDiskSpace((std::string(300, 'C') + ":\\x").c_str(), nullptr), 0);  // too long
 }
 
 }  // namespace
