@@ -86,8 +86,7 @@ TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
     EXPECT_TRUE(Add(kSTR, 2, ""));
     // A type without entries has no run to move out of reach.
     Load(WithTypes({Many(kFsTI, 2729), {kSTR, {}}}));
-    EXPECT_TRUE(Add(kFsTI, 9999, ""));
-    EXPECT_TRUE(ValidateMapBlock(map_, MapLength(map_)));
+    EXPECT_TRUE(Add(kFsTI, 9999, "") && ValidateMapBlock(map_, MapLength(map_)));
     // A new type's run at 8 + 8 + 12 x 2729 = 32764, or 12 bytes further.
     Load(WithTypes({Many(kFsTI, 2729)}));
     EXPECT_TRUE(Add(kSTR, 1, ""));
@@ -95,8 +94,7 @@ TEST_F(MapEditTest, RefusesToPassTheLimitsOfItsOffsetFields) {
     EXPECT_TRUE(Refused(kSTR, 1, ""));
     // 128 names fill the name list to 32767 bytes: a name may begin there.
     Load(WithTypes({Many(kFsTI, 128, true)}));
-    EXPECT_TRUE(Add(kFsTI, 500, "x"));
-    EXPECT_TRUE(Refused(kFsTI, 501, "y"));
+    EXPECT_TRUE(Add(kFsTI, 500, "x") && Refused(kFsTI, 501, "y"));
     EXPECT_TRUE(Add(kFsTI, 501, ""));
     // Renaming the last name frees its bytes first, so the new one fits.
     EXPECT_TRUE(Add(kFsTI, 500, "yz"));

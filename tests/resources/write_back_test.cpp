@@ -153,6 +153,7 @@ TEST_F(WriteBackTest, ForcedCompactionHappensOnceAndOnlyForModeThree) {
     UpdateResourceFile(ref);
     EXPECT_EQ(ReadWholeFile(path), before);
     SetResourceCompaction(3);
+    EXPECT_EQ(CompactionMode(), 8);
     MarkResourceChanged(Get(kData, 2));
     UpdateResourceFile(second);
     CloseResourceFile(second);
