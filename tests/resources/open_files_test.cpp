@@ -53,7 +53,7 @@ TEST_F(OpenFiles, NumbersAndTheCurrentFile) {
     // Bad paths and numbers fail with -193, which reading the code clears.
     for (const std::string &path : {temp_.File("missing.rsrc"), std::string(), temp_.path()}) {
         EXPECT_EQ(Open(path), kNoFile) << path;
-        EXPECT_EQ(ResourceError(), kFileNotUsable);
+        EXPECT_EQ(ResourceError(), -193);
         EXPECT_EQ(ResourceError(), kResourceOk);
         CloseResourceFile(path.empty() ? kNoFile : 5);
         EXPECT_EQ(ResourceError(), kFileNotUsable);
@@ -211,7 +211,7 @@ TEST_F(OpenFiles, HandlesAreSharedReleasedAndDetached) {
     ReleaseResource(changed);
     EXPECT_EQ(ResourceError(), kResourceOk) << "refused silently";
     DetachResource(changed);
-    EXPECT_EQ(ResourceError(), kChangedNotDetached);
+    EXPECT_EQ(ResourceError(), -198);
     EXPECT_EQ(GetResource(kSTR, 1), changed);
     Handle kept = GetResource(kFsTI, 129);
     CloseResourceFile(ref);

@@ -75,7 +75,7 @@ TEST_F(ResourceEditingTest, EditsAreRefusedWithoutChangeOrNeedFreeSpace) {
         int failing = -1;  // a platform call, the allocation, or the current folder
         bool noFile = false;
     } rows[] = {
-        {'a', nullptr, kCannotAdd},
+        {'a', nullptr, -194},
         {'a', alpha, kCannotAdd},
         {'a', added, kCannotAdd},
         {'a', unknown, kCannotAdd},

@@ -172,7 +172,7 @@ TEST_F(WriteResourceTest, WritesThatTouchNothing) {
         {Get(kFsTI, 129), kResourceOk},
         {Own(HandleWith(Pattern(4, 4)), kWnew), kResourceNotFound},
         {nullptr, kResourceNotFound},
-        {Add(Bytes{}, kWnew, 3, "empty"), kDiskFull}};
+        {Add(Bytes{}, kWnew, 3, "empty"), -34}};
     FaultPlatform platform;
     for (auto [h, error] : writes) {
         WriteResource(h);

@@ -44,7 +44,7 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 127), kStatusLowId);
     EXPECT_EQ(h, nullptr);
     EXPECT_EQ(GetResourceChecked(&h, kFsTI, 127), kStatusLowId);
-    EXPECT_EQ(ResourceError(), kResourceNotFound);  // left by the bare lookup: none made since
+    EXPECT_EQ(ResourceError(), -192);  // left by the bare lookup: none made since
     EXPECT_EQ(GetResourceChecked(&h, kFsTI, 128), kStatusNotFound);
     EXPECT_EQ(GetOneIndexedResourceChecked(&h, kFsTI, 0), kStatusNotFound);
     EXPECT_EQ(GetOneResourceChecked(&h, kFsTI, 10001), kStatusNotFound);
@@ -68,7 +68,7 @@ TEST_F(ResourceHelpersTest, LookupsGiveStatuses) {
     EXPECT_EQ(AddResourceChecked(h, kFsTI, 10003, name), 27);
     EXPECT_EQ(SaveResourceData(loose), kStatusNotFound);
     // A Handle in no file cannot be removed: it is kept and the raw error given.
-    EXPECT_EQ(RemoveResourceChecked(loose), kCannotRemove);
+    EXPECT_EQ(RemoveResourceChecked(loose), -196);
     EXPECT_NE(HandleNumber(loose), 0u);
     DisposeHandle(loose);
     MemoryPoolFailNth(1);  // the map cannot be edited: h is released instead
