@@ -121,27 +121,27 @@ bool RebuildIndex(uint32_t records) {
     return true;
 }
 
-// Every record is in the index, which exists whenever the registry holds one.
-HandleRecord *FindRecord(Handle h) {
+// The record whose key (its Handle or its number) is wanted, found through that
+// key's probe runs of the index. Every record is in the index, which exists
+// whenever the registry holds one.
+template <typename Key>
+HandleRecord *FindIndexed(HandleRecord *IndexSlot::*field, Key HandleRecord::*key, Key wanted,
+                          uint32_t (*slotOf)(Key, uint32_t)) {
     Records();
     if (!registry.indexComplete) return nullptr;
-    uint32_t mask = registry.capacity - 1;
-    for (uint32_t at = HandleSlotOf(h, registry.capacity); registry.index[at].byHandle;
-         at = (at + 1) & mask) {
-        if (registry.index[at].byHandle->handle == h) return registry.index[at].byHandle;
+    for (uint32_t at = slotOf(wanted, registry.capacity); registry.index[at].*field != nullptr;
+         at = (at + 1) & (registry.capacity - 1)) {
+        if ((registry.index[at].*field)->*key == wanted) return registry.index[at].*field;
     }
     return nullptr;
 }
 
+HandleRecord *FindRecord(Handle h) {
+    return FindIndexed(&IndexSlot::byHandle, &HandleRecord::handle, h, HandleSlotOf);
+}
+
 HandleRecord *FindRecordByNumber(uint32_t number) {
-    Records();
-    if (!registry.indexComplete) return nullptr;
-    uint32_t mask = registry.capacity - 1;
-    for (uint32_t at = NumberSlotOf(number, registry.capacity); registry.index[at].byNumber;
-         at = (at + 1) & mask) {
-        if (registry.index[at].byNumber->number == number) return registry.index[at].byNumber;
-    }
-    return nullptr;
+    return FindIndexed(&IndexSlot::byNumber, &HandleRecord::number, number, NumberSlotOf);
 }
 
 // The registry lookup of the memory operations: an unknown Handle is reported.
